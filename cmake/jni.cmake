@@ -1,0 +1,18 @@
+# JNI headers: the installed JDK's jni.h everywhere; on Windows our own jni_md.h
+# (stdcall JNICALL, 32-bit jint, 64-bit jlong) stands in for the JDK's platform header.
+if(NOT JAVA_HOME_DIR)
+  if(DEFINED ENV{JAVA_HOME} AND EXISTS "$ENV{JAVA_HOME}/include/jni.h")
+    set(JAVA_HOME_DIR "$ENV{JAVA_HOME}")
+  else()
+    set(JAVA_HOME_DIR /usr/lib/jvm/java-17-openjdk-amd64)
+  endif()
+endif()
+if(NOT EXISTS "${JAVA_HOME_DIR}/include/jni.h")
+  message(FATAL_ERROR "jni.h not found under ${JAVA_HOME_DIR}/include (install openjdk-17-jdk-headless or set JAVA_HOME)")
+endif()
+add_library(jni_headers INTERFACE)
+if(WIN32)
+  target_include_directories(jni_headers SYSTEM INTERFACE ${CMAKE_CURRENT_LIST_DIR}/jni-win ${JAVA_HOME_DIR}/include)
+else()
+  target_include_directories(jni_headers SYSTEM INTERFACE ${JAVA_HOME_DIR}/include ${JAVA_HOME_DIR}/include/linux)
+endif()

@@ -1,0 +1,19 @@
+// Dynamic loading: one interface, one implementation per platform family.
+#pragma once
+
+namespace platform {
+
+using LibraryHandle = void*;
+
+// Loads a library by path (narrow characters, passed through unchanged). Null on failure.
+LibraryHandle loadLibrary(const char* path);
+
+// Loads a library given by bare file name the way Windows does for a host: on POSIX the
+// file in the current directory is preferred when it exists, then the normal search order.
+LibraryHandle loadLibraryByName(const char* fileName);
+
+void* findSymbol(LibraryHandle library, const char* name);
+
+void releaseLibrary(LibraryHandle library);
+
+}  // namespace platform

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demonstration need.
+set -euo pipefail
+packages=(
+  cmake g++ make pkg-config
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64
+  openjdk-17-jdk-headless junit5
+  libgtest-dev libgmock-dev
+  softhsm2 libp11-kit-dev opensc
+  pcscd libpcsclite-dev vsmartcard-vpcd
+  wine64
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo_cmd apt-get update -q
+  $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
