@@ -1,0 +1,55 @@
+#include <cstdint>
+
+#include "fileops.h"
+#include "stub.h"
+
+namespace {
+
+const char kServiceFile[] = TAVO2_FILE;
+const char kUpdateFile[] = TAVO2UPD_FILE;
+const char kBackupFile[] = TAVO2BCK_FILE;
+
+// After a failed swap the service client name may be empty: the backup goes back in its
+// place so the following load still finds a working service client.
+void restoreBackup(int deleteCode, int renameCode) {
+    stubLog(LOG_ERROR, "Aggiornamento di %s non riuscito (cancellazione=%d, rinomina=%d): ripristino %s\n",
+            kServiceFile, deleteCode, renameCode, kBackupFile);
+    int restoreCode = platform::copyFileReplacing(kBackupFile, kServiceFile);
+    if (restoreCode != 0) stubLog(LOG_ERROR, "Ripristino di %s non riuscito: %d\n", kServiceFile, restoreCode);
+}
+
+// An empty update file is another process's probe (or one left by a crash), never a library.
+bool isEmptyUpdate() {
+    int64_t size = 0;
+    return platform::fileSize(kUpdateFile, &size) == 0 && size == 0;
+}
+
+void swapInUpdate() {
+    if (isEmptyUpdate()) {
+        stubLog(LOG_ERROR, "%s vuoto: non e' un aggiornamento\n", kUpdateFile);
+        return;
+    }
+    stubLog(LOG_DEBUG, "Trovato %s. Copio il file %s in %s...\n", kUpdateFile, kServiceFile, kBackupFile);
+    if (platform::copyFileReplacing(kServiceFile, kBackupFile) != 0) {
+        stubLog(LOG_DEBUG, "%s backup Error, impossibile aggiornare la DLL!\n", kServiceFile);
+        return;
+    }
+    stubLog(LOG_DEBUG, "%s backup OK; cancello %s....\n", kServiceFile, kServiceFile);
+    int deleteCode = platform::deleteFile(kServiceFile);
+    stubLog(LOG_DEBUG, "Rinomino %s in %s....\n", kUpdateFile, kServiceFile);
+    int renameCode = platform::renameFile(kUpdateFile, kServiceFile);
+    if (renameCode != 0) restoreBackup(deleteCode, renameCode);
+}
+
+}  // namespace
+
+void applyPendingUpdate() {
+    int probeCode = platform::createNewFile(kUpdateFile);
+    if (probeCode == 0) {
+        stubLog(LOG_DEBUG, "Elimino %s..\n", kUpdateFile);
+        platform::deleteFile(kUpdateFile);
+        return;
+    }
+    stubLog(LOG_DEBUG, "%s: CreateFile=%d\n", kUpdateFile, probeCode);
+    if (probeCode == platform::kErrorFileExists) swapInUpdate();
+}
