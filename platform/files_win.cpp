@@ -1,0 +1,64 @@
+#include "files.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+// The DLL carries its own C runtime, so its streams are its own: reopen them onto the files.
+FILE* redirected[2] = {nullptr, nullptr};
+
+FILE*& redirectedOf(StandardStream stream) { return redirected[stream == StandardStream::Output ? 0 : 1]; }
+
+}  // namespace
+
+int openCurrentDirectoryFile(const char* fileName, FileHandle* file) {
+    *file = kNoFile;
+    wchar_t path[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(MAX_PATH, path);
+    if (length == 0) return static_cast<int>(GetLastError());
+    int nameLength = MultiByteToWideChar(CP_ACP, 0, fileName, -1, nullptr, 0);
+    // Directory, separator and name with its terminator must fit the MAX_PATH buffer.
+    if (length >= MAX_PATH || nameLength <= 0 || length + 1 + static_cast<DWORD>(nameLength) > MAX_PATH)
+        return ERROR_FILENAME_EXCED_RANGE;
+    path[length] = L'\\';
+    MultiByteToWideChar(CP_ACP, 0, fileName, -1, path + length + 1, nameLength);
+    HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    *file = reinterpret_cast<FileHandle>(handle);
+    return 0;
+}
+
+int readFileChunk(FileHandle file, void* buffer, size_t size, size_t* bytesRead) {
+    *bytesRead = 0;
+    DWORD got = 0;
+    DWORD wanted = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
+    if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, wanted, &got, nullptr)) return static_cast<int>(GetLastError());
+    *bytesRead = got;
+    return 0;
+}
+
+void closeFile(FileHandle file) {
+    if (file != kNoFile) CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+bool redirectStandardStream(StandardStream stream, const char* fileName) {
+    FILE*& kept = redirectedOf(stream);
+    if (kept != nullptr) return true;
+    kept = std::freopen(fileName, "w", stream == StandardStream::Output ? stdout : stderr);
+    return kept != nullptr;
+}
+
+void endStandardStreamRedirection(StandardStream stream) {
+    FILE*& kept = redirectedOf(stream);
+    if (kept == nullptr) return;
+    std::fclose(kept);
+    kept = nullptr;
+}
+
+}  // namespace platform
