@@ -1,0 +1,92 @@
+// Compile-time check of our Cryptoki declarations against the installed p11-kit header, a
+// header written elsewhere: sizes, field offsets, the function-list order and constants.
+#include <cstddef>
+
+#include "cryptoki.h"
+
+// Our constants, captured before the other header turns the names into macros.
+#define CHECKED_CONSTANTS(X)                                                                                        \
+    X(CKR_OK) X(CKR_HOST_MEMORY) X(CKR_SLOT_ID_INVALID) X(CKR_GENERAL_ERROR) X(CKR_FUNCTION_FAILED)                \
+    X(CKR_ARGUMENTS_BAD) X(CKR_ATTRIBUTE_READ_ONLY) X(CKR_ATTRIBUTE_SENSITIVE) X(CKR_ATTRIBUTE_TYPE_INVALID)        \
+    X(CKR_ATTRIBUTE_VALUE_INVALID) X(CKR_DATA_INVALID) X(CKR_DATA_LEN_RANGE) X(CKR_DEVICE_ERROR)                    \
+    X(CKR_FUNCTION_NOT_SUPPORTED) X(CKR_KEY_HANDLE_INVALID) X(CKR_MECHANISM_INVALID) X(CKR_OBJECT_HANDLE_INVALID)   \
+    X(CKR_OPERATION_ACTIVE) X(CKR_OPERATION_NOT_INITIALIZED) X(CKR_PIN_INCORRECT) X(CKR_PIN_INVALID)                \
+    X(CKR_PIN_LEN_RANGE) X(CKR_PIN_LOCKED) X(CKR_SESSION_CLOSED) X(CKR_SESSION_HANDLE_INVALID)                      \
+    X(CKR_SESSION_PARALLEL_NOT_SUPPORTED) X(CKR_SESSION_READ_ONLY) X(CKR_SIGNATURE_INVALID)                         \
+    X(CKR_TEMPLATE_INCOMPLETE) X(CKR_TEMPLATE_INCONSISTENT) X(CKR_TOKEN_NOT_PRESENT) X(CKR_USER_ALREADY_LOGGED_IN)  \
+    X(CKR_USER_NOT_LOGGED_IN) X(CKR_USER_TYPE_INVALID) X(CKR_WRAPPED_KEY_INVALID) X(CKR_BUFFER_TOO_SMALL)           \
+    X(CKR_CRYPTOKI_NOT_INITIALIZED) X(CKR_CRYPTOKI_ALREADY_INITIALIZED) X(CKR_VENDOR_DEFINED)                       \
+    X(CKF_TOKEN_PRESENT) X(CKF_RW_SESSION) X(CKF_SERIAL_SESSION) X(CKF_LOGIN_REQUIRED)                              \
+    X(CKF_PROTECTED_AUTHENTICATION_PATH) X(CKF_TOKEN_INITIALIZED) X(CKF_SIGN) X(CKF_GENERATE_KEY_PAIR)              \
+    X(CKU_SO) X(CKU_USER) X(CKU_CONTEXT_SPECIFIC) X(CKS_RW_USER_FUNCTIONS) X(CKS_RW_SO_FUNCTIONS)                  \
+    X(CKO_CERTIFICATE) X(CKO_PUBLIC_KEY) X(CKO_PRIVATE_KEY) X(CKO_SECRET_KEY) X(CKK_RSA) X(CKK_DES3) X(CKK_AES)     \
+    X(CKC_X_509) X(CKA_CLASS) X(CKA_TOKEN) X(CKA_PRIVATE) X(CKA_LABEL) X(CKA_VALUE) X(CKA_CERTIFICATE_TYPE)         \
+    X(CKA_ISSUER) X(CKA_SERIAL_NUMBER) X(CKA_KEY_TYPE) X(CKA_SUBJECT) X(CKA_ID) X(CKA_SENSITIVE) X(CKA_DECRYPT)     \
+    X(CKA_SIGN) X(CKA_UNWRAP) X(CKA_MODULUS) X(CKA_MODULUS_BITS) X(CKA_PUBLIC_EXPONENT) X(CKA_VALUE_LEN)            \
+    X(CKA_EXTRACTABLE) X(CKA_MODIFIABLE) X(CKA_START_DATE) X(CKA_END_DATE) X(CKA_VENDOR_DEFINED)                    \
+    X(CKM_RSA_PKCS_KEY_PAIR_GEN) X(CKM_RSA_PKCS) X(CKM_SHA1_RSA_PKCS) X(CKM_SHA256_RSA_PKCS) X(CKM_DES3_KEY_GEN)    \
+    X(CKM_DES3_ECB) X(CKM_DES3_CBC) X(CKM_SHA_1) X(CKM_SHA256) X(CKM_AES_KEY_GEN) X(CKM_AES_ECB) X(CKM_AES_CBC)      \
+    X(CKM_AES_KEY_WRAP) X(CKM_GENERIC_SECRET_KEY_GEN)
+
+#define CAPTURE(name) constexpr unsigned long ours_##name = name;
+CHECKED_CONSTANTS(CAPTURE)
+
+#define CAPTURE_FUNCTION_OFFSET(name, params) constexpr size_t ours_offset_##name = offsetof(CK_FUNCTION_LIST, name);
+CRYPTOKI_FUNCTIONS(CAPTURE_FUNCTION_OFFSET)
+
+constexpr size_t ours_functionListSize = sizeof(CK_FUNCTION_LIST);
+
+namespace p11kit {
+#include <p11-kit/pkcs11.h>
+}
+
+#define COMPARE(name) static_assert(ours_##name == (name), "constant " #name);
+CHECKED_CONSTANTS(COMPARE)
+
+#define COMPARE_FUNCTION_OFFSET(name, params) \
+    static_assert(ours_offset_##name == offsetof(p11kit::CK_FUNCTION_LIST, name), "function-list slot " #name);
+CRYPTOKI_FUNCTIONS(COMPARE_FUNCTION_OFFSET)
+static_assert(ours_functionListSize == sizeof(p11kit::CK_FUNCTION_LIST), "function list size");
+
+#define SAME_LAYOUT(type, field) \
+    static_assert(offsetof(::type, field) == offsetof(p11kit::type, field), #type "." #field);
+#define SAME_SIZE(type) static_assert(sizeof(::type) == sizeof(p11kit::type), "size of " #type);
+
+SAME_SIZE(CK_ULONG)
+SAME_SIZE(CK_VERSION)
+SAME_SIZE(CK_INFO)
+SAME_LAYOUT(CK_INFO, manufacturerID)
+SAME_LAYOUT(CK_INFO, flags)
+SAME_LAYOUT(CK_INFO, libraryDescription)
+SAME_LAYOUT(CK_INFO, libraryVersion)
+SAME_SIZE(CK_SLOT_INFO)
+SAME_LAYOUT(CK_SLOT_INFO, manufacturerID)
+SAME_LAYOUT(CK_SLOT_INFO, flags)
+SAME_LAYOUT(CK_SLOT_INFO, hardwareVersion)
+SAME_LAYOUT(CK_SLOT_INFO, firmwareVersion)
+SAME_SIZE(CK_TOKEN_INFO)
+SAME_LAYOUT(CK_TOKEN_INFO, manufacturerID)
+SAME_LAYOUT(CK_TOKEN_INFO, model)
+SAME_LAYOUT(CK_TOKEN_INFO, serialNumber)
+SAME_LAYOUT(CK_TOKEN_INFO, flags)
+SAME_LAYOUT(CK_TOKEN_INFO, ulMaxSessionCount)
+SAME_LAYOUT(CK_TOKEN_INFO, ulFreePrivateMemory)
+SAME_LAYOUT(CK_TOKEN_INFO, hardwareVersion)
+SAME_LAYOUT(CK_TOKEN_INFO, firmwareVersion)
+SAME_LAYOUT(CK_TOKEN_INFO, utcTime)
+SAME_SIZE(CK_SESSION_INFO)
+SAME_LAYOUT(CK_SESSION_INFO, state)
+SAME_LAYOUT(CK_SESSION_INFO, flags)
+SAME_LAYOUT(CK_SESSION_INFO, ulDeviceError)
+SAME_SIZE(CK_ATTRIBUTE)
+SAME_LAYOUT(CK_ATTRIBUTE, pValue)
+SAME_LAYOUT(CK_ATTRIBUTE, ulValueLen)
+SAME_SIZE(CK_DATE)
+SAME_LAYOUT(CK_DATE, month)
+SAME_LAYOUT(CK_DATE, day)
+SAME_SIZE(CK_MECHANISM)
+SAME_LAYOUT(CK_MECHANISM, pParameter)
+SAME_LAYOUT(CK_MECHANISM, ulParameterLen)
+SAME_SIZE(CK_MECHANISM_INFO)
+SAME_LAYOUT(CK_MECHANISM_INFO, ulMaxKeySize)
+SAME_LAYOUT(CK_MECHANISM_INFO, flags)

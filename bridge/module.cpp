@@ -1,0 +1,103 @@
+// Natives of NativePKCS11: binding, initialising and finalising the module, its information,
+// its slots, the bridge version, and the one-call RSA credential lookup.
+#include <cstring>
+
+#include "frame.h"
+
+static const char* const bridgeVersion = "1.16";
+
+BRIDGE_NATIVE(jlong) Java_it_vantrel_pkcs11_nat_NativePKCS11_loadPKCS11Library(JNIEnv* env, jobject, jstring path) {
+    applyTraceSetting();
+    trace("JNI: start loadPKCS11Library ");
+    JStringChars pathChars(env, path);
+    if (pathChars.chars() == nullptr) {
+        throwMessageException(env, "Internal error (Null parameter)");
+        return 0;
+    }
+    trace("(arg= %s)\n", pathChars.chars());
+    CK_FUNCTION_LIST_PTR functionList = nullptr;
+    CK_RV rv = bindModule(pathChars.chars(), &functionList);
+    if (rv != CKR_OK) {
+        throwErrorCode(env, rv);
+        return 0;
+    }
+    trace("JNI: library loaded: (FuncList ptr=" BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(functionList));
+    trace("JNI: end loadPKCS11Library\n");
+    return static_cast<jlong>(reinterpret_cast<intptr_t>(functionList));
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11_libInitialize(JNIEnv* env, jobject) {
+    trace("JNI: PKCS11.libInitialize\n");
+    CK_RV rv = bridgeInitialize();
+    if (rv != CKR_OK) throwErrorCode(env, rv);
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11_libFinalize(JNIEnv*, jobject) {
+    trace("JNI: PKCS11.libFinalize\n");
+    // The module's answer shows in the wrapper's trace only.
+    (void)bridgeFinalize();
+}
+
+BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11_getInfo(JNIEnv* env, jobject) {
+    trace("JNI: start PKCS11.getInfo\n");
+    CK_INFO info;
+    std::memset(&info, 0, sizeof info);
+    CK_RV rv = bridgeGetInfo(&info);
+    if (rv != CKR_OK) {
+        throwErrorCode(env, rv);
+        return nullptr;
+    }
+    trace("JNI: creating jobject PKCS11Info...");
+    LocalRef<jclass> cls(env, nullptr);
+    jmethodID constructor = nullptr;
+    if (!findConstructor(env, "it/vantrel/pkcs11/PKCS11Info", "(ILjava/lang/String;ILjava/lang/String;I)V", cls,
+                         &constructor))
+        return nullptr;
+    LocalRef<jstring> manufacturer(env, paddedToJString(env, info.manufacturerID, sizeof info.manufacturerID));
+    LocalRef<jstring> description(env, paddedToJString(env, info.libraryDescription, sizeof info.libraryDescription));
+    jobject result = env->NewObject(cls.get(), constructor, versionToInt(info.cryptokiVersion), manufacturer.get(),
+                                    ulongToJint(info.flags), description.get(), versionToInt(info.libraryVersion));
+    if (result == nullptr) return nullptr;
+    trace("OK\n");
+    return result;
+}
+
+BRIDGE_NATIVE(jobjectArray) Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self,
+                                                                               jboolean tokenPresent) {
+    trace("JNI: start PKCS11.getSlotList\n");
+    CK_SLOT_ID* rawList = nullptr;
+    CK_ULONG count = 0;
+    CK_RV rv = bridgeGetSlotList(jbooleanToBBool(tokenPresent), &rawList, &count);
+    std::unique_ptr<CK_SLOT_ID, FreeDeleter> slots(rawList);
+    if (rv != CKR_OK) {
+        throwErrorCode(env, rv);
+        return nullptr;
+    }
+    if (count == 0) return nullptr;
+    trace("JNI: creating array of %li PKCS11Slot\n", count);
+    LocalRef<jclass> cls(env, nullptr);
+    jmethodID constructor = nullptr;
+    if (!findConstructor(env, BRIDGE_CLASS_SLOT, BRIDGE_CTOR_SLOT, cls, &constructor)) return nullptr;
+    if (count > 0x7FFFFFFFUL) return nullptr;
+    LocalRef<jobjectArray> array(env, env->NewObjectArray(static_cast<jsize>(count), cls.get(), nullptr));
+    if (!array) return nullptr;
+    for (CK_ULONG i = 0; i < count; i++) {
+        trace("JNI: adding element %li ...", i);
+        trace(" value= %li ...", slots.get()[i]);
+        LocalRef<jobject> slot(env, env->NewObject(cls.get(), constructor, self, ulongToJint(slots.get()[i])));
+        if (!slot) return nullptr;
+        env->SetObjectArrayElement(array.get(), static_cast<jsize>(i), slot.get());
+        trace(" OK\n");
+    }
+    return array.release();
+}
+
+BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11_waitForSlotEvent(JNIEnv* env, jobject, jint) {
+    throwMessageException(env, "Not supported");
+    return 0;
+}
+
+BRIDGE_NATIVE(jstring) Java_it_vantrel_pkcs11_nat_NativePKCS11_getBridgeVersion(JNIEnv* env, jobject) {
+    trace("JNI: start PKCS11.getBridgeVersion: %s\n", bridgeVersion);
+    return env->NewStringUTF(bridgeVersion);
+}
