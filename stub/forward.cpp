@@ -59,41 +59,41 @@ void resolveForwardingTable(platform::LibraryHandle serviceClient) {
 
 extern "C" {
 
-TAVO_EXPORT int TAVO_CALL startTavo() {
+TAVO2_EXPORT int TAVO2_CALL startTavo() {
     return forwardable(forwarding.startTavo, "startTavo") ? forwarding.startTavo() : 0;
 }
 
-TAVO_EXPORT void TAVO_CALL stopTavo() {
+TAVO2_EXPORT void TAVO2_CALL stopTavo() {
     if (forwardable(forwarding.stopTavo, "stopTavo")) forwarding.stopTavo();
 }
 
-TAVO_EXPORT char* TAVO_CALL sendMessageS(int* statusOk, int* errorNumber, const char* servizio,
+TAVO2_EXPORT char* TAVO2_CALL sendMessageS(int* statusOk, int* errorNumber, const char* servizio,
                                          const char* mittente, const char* messaggio) {
     if (!forwardable(forwarding.sendMessageS, "sendMessageS")) return nullptr;
     return forwarding.sendMessageS(statusOk, errorNumber, servizio, mittente, messaggio);
 }
 
-TAVO_EXPORT char* TAVO_CALL sendMessageA(int* statusOk, int* errorNumber, const char* servizio,
+TAVO2_EXPORT char* TAVO2_CALL sendMessageA(int* statusOk, int* errorNumber, const char* servizio,
                                          const char* mittente, const char* messaggio) {
     if (!forwardable(forwarding.sendMessageA, "sendMessageA")) return nullptr;
     return forwarding.sendMessageA(statusOk, errorNumber, servizio, mittente, messaggio);
 }
 
-TAVO_EXPORT char* TAVO_CALL checkTransport() {
+TAVO2_EXPORT char* TAVO2_CALL checkTransport() {
     return forwardable(forwarding.checkTransport, "checkTransport") ? forwarding.checkTransport()
                                                                     : missingTransportText();
 }
 
-TAVO_EXPORT char* TAVO_CALL getCodiceTAVO(const char* codiceAzienda) {
+TAVO2_EXPORT char* TAVO2_CALL getCodiceTAVO(const char* codiceAzienda) {
     return forwardable(forwarding.getCodiceTAVO, "getCodiceTAVO") ? forwarding.getCodiceTAVO(codiceAzienda)
                                                                   : nullptr;
 }
 
-TAVO_EXPORT char* TAVO_CALL getVersionePorta() {
+TAVO2_EXPORT char* TAVO2_CALL getVersionePorta() {
     return forwardable(forwarding.getVersionePorta, "getVersionePorta") ? forwarding.getVersionePorta() : nullptr;
 }
 
-TAVO_EXPORT int TAVO_CALL getRideConfig() {
+TAVO2_EXPORT int TAVO2_CALL getRideConfig() {
     return forwardable(forwarding.getRideConfig, "getRideConfig") ? forwarding.getRideConfig() : 0;
 }
 

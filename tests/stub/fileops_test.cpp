@@ -1,0 +1,58 @@
+// The POSIX file operations keep the Windows semantics the update relies on.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "fileops.h"
+#include "install_support.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(FileOps, CreateNewFileRefusesAnExistingName) {
+    ScratchDirectory directory;
+    EXPECT_EQ(0, platform::createNewFile("probe"));
+    EXPECT_EQ("", readFile("probe"));
+    EXPECT_EQ(platform::kErrorFileExists, platform::createNewFile("probe"));
+    EXPECT_EQ(platform::kErrorFileNotFound, platform::createNewFile("missing/probe"));
+}
+
+TEST(FileOps, CopyReplacesTheTargetAndLeavesNoSideFile) {
+    ScratchDirectory directory;
+    writeFile("from", std::string(200000, 'x'));
+    writeFile("to", "older and different");
+    ASSERT_EQ(0, chmod("from", 0750));
+    EXPECT_EQ(0, platform::copyFileReplacing("from", "to"));
+    EXPECT_EQ(readFile("from"), readFile("to"));
+    struct stat info {};
+    ASSERT_EQ(0, stat("to", &info));
+    EXPECT_EQ(0750u, info.st_mode & 0777);
+    EXPECT_FALSE(fileExists("to.part"));
+
+    // A missing source leaves the target as it was.
+    EXPECT_EQ(platform::kErrorFileNotFound, platform::copyFileReplacing("missing", "to"));
+    EXPECT_EQ(readFile("from"), readFile("to"));
+}
+
+TEST(FileOps, RenameNeverReplacesAnExistingTarget) {
+    ScratchDirectory directory;
+    writeFile("from", "new");
+    writeFile("to", "old");
+    EXPECT_EQ(platform::kErrorFileExists, platform::renameFile("from", "to"));
+    EXPECT_EQ("old", readFile("to"));
+    EXPECT_EQ(0, platform::deleteFile("to"));
+    EXPECT_EQ(platform::kErrorFileNotFound, platform::deleteFile("to"));
+    EXPECT_EQ(0, platform::renameFile("from", "to"));
+    EXPECT_EQ("new", readFile("to"));
+    EXPECT_FALSE(fileExists("from"));
+}
+
+TEST(FileOps, SizeOfAFile) {
+    ScratchDirectory directory;
+    writeFile("five", "12345");
+    int64_t size = -1;
+    EXPECT_EQ(0, platform::fileSize("five", &size));
+    EXPECT_EQ(5, size);
+    EXPECT_EQ(platform::kErrorFileNotFound, platform::fileSize("missing", &size));
+}
+
+}  // namespace

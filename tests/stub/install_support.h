@@ -1,0 +1,40 @@
+// Helpers for tests that set up an installation (stub, service client, configuration) in a
+// scratch directory and run host programs in it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ProgramRun {
+    int exitStatus;      // the low eight bits of the program's status; -1 when it did not exit normally
+    std::string report;  // what the program wrote on file descriptor 3
+};
+
+struct RunOptions {
+    // As the user "nobody" when the test runs as root, so directory permissions apply.
+    bool unprivileged = false;
+    // The process starts a JVM: LeakSanitizer cannot scan its memory, so leak checks are off
+    // there (runs without a JVM keep them).
+    bool hostsJvm = false;
+};
+
+// Runs the program with the current directory inherited.
+ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options = {});
+
+bool runningAsRoot();
+// Makes "nobody" the owner of the file (as root; otherwise the file stays the caller's).
+void handToNobody(const std::string& path);
+
+void copyFile(const std::string& from, const std::string& to);
+bool fileExists(const std::string& path);
+
+// The concatenated daily log files whose names start with prefix, in name order (a run that
+// crosses midnight writes two).
+std::string readDailyLogs(const std::string& prefix);
+
+// The entries of a stub log as "LEVEL message" strings; entries without a line ending keep
+// the next entry on their line, which the split undoes. An empty result marks a malformed log.
+std::vector<std::string> stubLogEntries(const std::string& logText);
+
+// The configuration file for the real service client: class path first, then the JVM.
+void writeServiceConfiguration(const std::string& classPath, const std::vector<std::string>& options = {});

@@ -1,0 +1,234 @@
+// The stub in a scratch installation: the update swap and its failures, the forwarding table
+// and the fallbacks, observed through a host process per case (the stub works once per process).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "install_support.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kStub = STUB_FILE;
+const std::string kService = TAVO2_FILE;
+const std::string kUpdate = TAVO2UPD_FILE;
+const std::string kBackup = TAVO2BCK_FILE;
+const std::vector<std::string> kAllExports = {"startTavo", "getCodiceTAVO", "getVersionePorta", "getRideConfig",
+                                              "checkTransport", "sendMessageS", "sendMessageA", "stopTavo"};
+
+std::vector<std::string> resolvedLines(const char* verdict) {
+    std::vector<std::string> lines;
+    for (const char* name : {"startTavo", "stopTavo", "sendMessageS", "sendMessageA", "checkTransport",
+                             "getCodiceTAVO", "getVersionePorta", "getRideConfig"})
+        lines.push_back(std::string("DEBUG ") + name + " " + verdict + "\n");
+    return lines;
+}
+
+std::vector<std::string> concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+const char kServiceLoaded[] = "loaded\nstartTavo=1\ngetVersionePorta=" SERVICE_VERSION "\n";
+const char kVariantLoaded[] = "loaded\nstartTavo=1\ngetVersionePorta=" VARIANT_VERSION "\n";
+
+const std::vector<std::string> kAttachStart = {"DEBUG DllStubMain.DLL_PROCESS_ATTACH.I\n", "DEBUG Version 3\n"};
+const std::vector<std::string> kAttachEnd = {"DEBUG DllStubMain.DLL_PROCESS_ATTACH.U\n"};
+
+std::vector<std::string> swapLines() {
+    return {"DEBUG " + kUpdate + ": CreateFile=80\n",
+            "DEBUG Trovato " + kUpdate + ". Copio il file " + kService + " in " + kBackup + "...\n",
+            "DEBUG " + kService + " backup OK; cancello " + kService + "....\n",
+            "DEBUG Rinomino " + kUpdate + " in " + kService + "....\n"};
+}
+
+class StubInstallation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        copyFile(STUB_PATH, kStub);
+        writeServiceConfiguration(PROXY_CLASS_PATH);
+    }
+
+    ProgramRun host(const std::vector<std::string>& exports, RunOptions options = {}) {
+        std::vector<std::string> argv = {HOST_PATH};
+        argv.insert(argv.end(), exports.begin(), exports.end());
+        return runProgram(argv, options);
+    }
+
+    // Starts the JVM and asks the loaded service client which build it is.
+    ProgramRun loadedVersion(RunOptions options = {}) {
+        options.hostsJvm = true;
+        return host({"startTavo", "getVersionePorta"}, options);
+    }
+
+    std::vector<std::string> logEntries() { return stubLogEntries(readDailyLogs("tavobridge_")); }
+
+    ScratchDirectory directory;
+};
+
+TEST_F(StubInstallation, WithoutUpdateRemovesTheProbeAndForwardsEveryExport) {
+    copyFile(SERVICE_PATH, kService);
+    ProgramRun run = host({"startTavo", "getCodiceTAVO", "getVersionePorta", "getRideConfig", "checkTransport",
+                           "sendMessageS", "sendMessageA=PRENOTA", "stopTavo"},
+                          {false, true});
+    ASSERT_EQ(0, run.exitStatus) << run.report;
+    // The echo service answers without Java and leaves the out-parameters alone; a real send
+    // sets them from the proxy's response.
+    EXPECT_TRUE(std::regex_match(run.report, std::regex("loaded\n"
+                                                        "startTavo=1\n"
+                                                        "getCodiceTAVO=999[0-9A-HJ-NP-Z]{13}\n"
+                                                        "getVersionePorta=" SERVICE_VERSION "\n"
+                                                        "getRideConfig=42\n"
+                                                        "checkTransport=OK\n"
+                                                        "sendMessageS=SERVIZIO=DLLECHO\\\\nMITTENTE=M\\\\nMESSAGGIO=X\n"
+                                                        "statusOk=12345 errorNumber=12345\n"
+                                                        "sendMessageA=<risposta tipo=\"A\" servizio=\"PRENOTA\" mittente=\"M\"/>\n"
+                                                        "statusOk=-1 errorNumber=7\n"
+                                                        "stopTavo done\n")))
+        << run.report;
+
+    EXPECT_FALSE(fileExists(kUpdate));
+    EXPECT_FALSE(fileExists(kBackup));
+    std::vector<std::string> expected = concat(kAttachStart, {"DEBUG Elimino " + kUpdate + "..\n"});
+    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
+}
+
+TEST_F(StubInstallation, PendingUpdateIsSwappedInAndForwardedTo) {
+    copyFile(SERVICE_PATH, kService);
+    copyFile(VARIANT_PATH, kUpdate);
+    ProgramRun run = loadedVersion();
+    ASSERT_EQ(0, run.exitStatus) << run.report;
+    EXPECT_EQ(kVariantLoaded, run.report);
+
+    EXPECT_FALSE(fileExists(kUpdate));
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
+    EXPECT_EQ(readFile(VARIANT_PATH), readFile(kService));
+    EXPECT_EQ(concat(concat(concat(kAttachStart, swapLines()), resolvedLines("OK")), kAttachEnd), logEntries());
+
+    // The swap happens once: the next process finds nothing pending and keeps the new version.
+    run = loadedVersion();
+    EXPECT_EQ(kVariantLoaded, run.report);
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
+}
+
+TEST_F(StubInstallation, UpdateOverwritesAnEarlierBackup) {
+    copyFile(SERVICE_PATH, kService);
+    copyFile(VARIANT_PATH, kUpdate);
+    writeFile(kBackup, "an earlier backup, longer than nothing");
+    ASSERT_EQ(0, host({}).exitStatus);
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
+    EXPECT_EQ(readFile(VARIANT_PATH), readFile(kService));
+}
+
+// Without a service client the backup fails, the update stays pending, and the stub (which
+// cannot refuse its own load here) answers every export with its fallback.
+TEST_F(StubInstallation, UpdateWithoutServiceClientStaysPendingAndExportsFallBack) {
+    copyFile(VARIANT_PATH, kUpdate);
+    ProgramRun run = host(kAllExports);
+    ASSERT_EQ(0, run.exitStatus) << run.report;
+    EXPECT_EQ("loaded\n"
+              "startTavo=0\n"
+              "getCodiceTAVO=(null)\n"
+              "getVersionePorta=(null)\n"
+              "getRideConfig=0\n"
+              "checkTransport=checkTransport: funzione NULL\n"
+              "sendMessageS=(null)\n"
+              "statusOk=12345 errorNumber=12345\n"
+              "sendMessageA=(null)\n"
+              "statusOk=12345 errorNumber=12345\n"
+              "stopTavo done\n",
+              run.report);
+    EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
+    EXPECT_FALSE(fileExists(kService));
+    EXPECT_FALSE(fileExists(kBackup));
+
+    std::vector<std::string> expected = concat(
+        kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
+                       "DEBUG Trovato " + kUpdate + ". Copio il file " + kService + " in " + kBackup + "...\n",
+                       "DEBUG " + kService + " backup Error, impossibile aggiornare la DLL!\n",
+                       "ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 2 !\n"});
+    for (const char* name : {"startTavo", "getCodiceTAVO", "getVersionePorta", "getRideConfig", "checkTransport",
+                             "sendMessageS", "sendMessageA", "stopTavo"})
+        expected.push_back(std::string("ERROR ") + name + ": funzione NULL");
+    EXPECT_EQ(expected, logEntries());
+}
+
+TEST_F(StubInstallation, PartialServiceClientGetsFallbacksOnlyForWhatItLacks) {
+    copyFile(PARTIAL_PATH, kService);
+    ProgramRun run = host({"getVersionePorta", "checkTransport", "getRideConfig", "getVersionePorta"});
+    EXPECT_EQ("loaded\n"
+              "getVersionePorta=(null)\n"
+              "checkTransport=checkTransport: funzione NULL\n"
+              "getRideConfig=7\n"
+              "getVersionePorta=(null)\n",
+              run.report);
+    std::vector<std::string> resolved = resolvedLines("OK");
+    resolved[4] = "DEBUG checkTransport KO\n";
+    resolved[6] = "DEBUG getVersionePorta KO\n";
+    std::vector<std::string> expected =
+        concat(concat(concat(kAttachStart, {"DEBUG Elimino " + kUpdate + "..\n"}), resolved), kAttachEnd);
+    expected.insert(expected.end(), {"ERROR getVersionePorta: funzione NULL", "ERROR checkTransport: funzione NULL",
+                                     "ERROR getVersionePorta: funzione NULL"});
+    EXPECT_EQ(expected, logEntries());
+}
+
+// A directory the process cannot write: the probe fails with access denied (or, with an
+// update pending, the backup fails), nothing changes, and the installed version is loaded.
+TEST_F(StubInstallation, UnwritableDirectoryLoadsTheInstalledVersionUnchanged) {
+    copyFile(SERVICE_PATH, kService);
+    ASSERT_EQ(0, chmod(".", 0555));
+    ProgramRun run = host({"getCodiceTAVO"}, {true, false});
+    EXPECT_EQ(0, run.exitStatus);
+    EXPECT_EQ("loaded\ngetCodiceTAVO=999", run.report.substr(0, 24)) << run.report;
+
+    ASSERT_EQ(0, chmod(".", 0755));
+    copyFile(VARIANT_PATH, kUpdate);
+    ASSERT_EQ(0, chmod(".", 0555));
+    run = loadedVersion({true, false});
+    ASSERT_EQ(0, chmod(".", 0755));
+    EXPECT_EQ(kServiceLoaded, run.report);
+    EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kService));
+    EXPECT_FALSE(fileExists(kBackup));
+    EXPECT_EQ("", readDailyLogs("tavobridge_"));
+}
+
+// In a sticky directory the process may delete its own service client but not rename the
+// update owned by someone else: the backup goes back in place and the old version loads.
+TEST_F(StubInstallation, FailedRenameRestoresTheBackup) {
+    if (!runningAsRoot()) GTEST_SKIP() << "needs root to give the update another owner";
+    copyFile(SERVICE_PATH, kService);
+    copyFile(VARIANT_PATH, kUpdate);
+    handToNobody(kService);
+    ASSERT_EQ(0, chmod(".", 01777));
+    ProgramRun run = loadedVersion({true, false});
+    EXPECT_EQ(kServiceLoaded, run.report);
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kService));
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
+    EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
+
+    std::vector<std::string> expected = concat(kAttachStart, swapLines());
+    expected.push_back("ERROR Aggiornamento di " + kService + " non riuscito (cancellazione=0, rinomina=5): ripristino " +
+                       kBackup + "\n");
+    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
+}
+
+// An empty update file is a probe of another process starting at the same moment (or one a
+// crash left behind); installing it would leave no working service client.
+TEST_F(StubInstallation, EmptyUpdateFileIsNeverInstalled) {
+    copyFile(SERVICE_PATH, kService);
+    writeFile(kUpdate, "");
+    ProgramRun run = loadedVersion();
+    EXPECT_EQ(kServiceLoaded, run.report);
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kService));
+    EXPECT_FALSE(fileExists(kBackup));
+    std::vector<std::string> expected =
+        concat(kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
+                              "ERROR " + kUpdate + " vuoto: non e' un aggiornamento\n"});
+    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// tavotester end to end in scratch installations: its log, the dump file and the exit status.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "install_support.h"
+#include "test_support.h"
+
+namespace {
+
+// Exit statuses as a POSIX parent sees them (the low eight bits).
+constexpr int kExitLoadFailed = 255;  // -1
+constexpr int kExitNegative = 253;    // -3
+
+class TesterInstallation : public ::testing::Test {
+protected:
+    void install(const char* serviceClient) {
+        copyFile(STUB_PATH, STUB_FILE);
+        copyFile(serviceClient, TAVO2_FILE);
+    }
+
+    int runTester(const std::vector<std::string>& arguments = {}, bool hostsJvm = false) {
+        std::vector<std::string> argv = {TESTER_PATH};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        RunOptions options;
+        options.hostsJvm = hostsJvm;
+        return runProgram(argv, options).exitStatus;
+    }
+
+    std::string testerLog() { return readFile("tavotavotester.log"); }
+
+    ScratchDirectory directory;
+};
+
+const char kPositiveLog[] =
+    "dll loaded\n"
+    "getCodiceTAVO invocata\n"
+    "Codice tavo generato: '999[0-9A-HJ-NP-Z]{13}'\n"
+    "got load startTavo\n"
+    "startTavo executed 1\n"
+    "Versione porta: '" SERVICE_VERSION "'\n"
+    "Ride config: '-?[0-9]+'\n"
+    "checkTransport executed\n"
+    "CheckTransportResponse: OK\n"
+    "Esito: POSITIVO\n"
+    "got load stopTavo\n"
+    "stopTavo executed\n"
+    "return =0\n"
+    "FreeLibrary hGetProcIDDLL...OK\n";
+
+TEST_F(TesterInstallation, PositiveCheckDumpsOkAndExitsZero) {
+    install(SERVICE_PATH);
+    writeServiceConfiguration(PROXY_CLASS_PATH);
+    EXPECT_EQ(0, runTester({}, true));
+    std::string log = testerLog();
+    EXPECT_TRUE(std::regex_match(log, std::regex(kPositiveLog))) << log;
+    EXPECT_EQ("OK", readFile("CheckDump.txt"));
+}
+
+// A null response (a failure inside the service client) is traced and dumped as "(null)".
+TEST_F(TesterInstallation, NullTransportResponseIsNegative) {
+    install(SERVICE_PATH);
+    writeServiceConfiguration(PROXY_CLASS_PATH, {"-Dstubtest.transport=null"});
+    EXPECT_EQ(kExitNegative, runTester({}, true));
+    std::string log = testerLog();
+    EXPECT_NE(std::string::npos, log.find("checkTransport executed\nCheckTransportResponse: (null)\n"
+                                          "Esito: NEGATIVO\n"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("return =-3\nFreeLibrary hGetProcIDDLL...OK\n")) << log;
+    EXPECT_EQ("(null)", readFile("CheckDump.txt"));
+}
+
+// Missing exports are skipped; the fallback text of checkTransport is a negative verdict.
+TEST_F(TesterInstallation, PartialServiceClientGivesNegativeVerdict) {
+    install(PARTIAL_PATH);
+    EXPECT_EQ(kExitNegative, runTester());
+    EXPECT_TRUE(std::regex_match(testerLog(), std::regex("dll loaded\n"
+                                                         "getCodiceTAVO invocata\n"
+                                                         "Codice tavo generato: '999PARTIAL0000000'\n"
+                                                         "got load startTavo\n"
+                                                         "startTavo executed 1\n"
+                                                         "Versione porta: '\\(null\\)'\n"
+                                                         "Ride config: '7'\n"
+                                                         "checkTransport executed\n"
+                                                         "CheckTransportResponse: checkTransport: funzione NULL\n"
+                                                         "Esito: NEGATIVO\n"
+                                                         "got load stopTavo\n"
+                                                         "stopTavo executed\n"
+                                                         "return =-3\n"
+                                                         "FreeLibrary hGetProcIDDLL...OK\n")))
+        << testerLog();
+    EXPECT_EQ("checkTransport: funzione NULL", readFile("CheckDump.txt"));
+}
+
+// Without a configuration the service client cannot start its JVM.
+TEST_F(TesterInstallation, FailedStartEndsTheRunWithoutStopping) {
+    install(SERVICE_PATH);
+    EXPECT_EQ(kExitLoadFailed, runTester());
+    std::string log = testerLog();
+    EXPECT_NE(std::string::npos, log.find("got load startTavo\nstartTavo executed 0\nstartTavo failed\n"
+                                          "FreeLibrary hGetProcIDDLL...OK\n"))
+        << log;
+    EXPECT_EQ(std::string::npos, log.find("stopTavo")) << log;
+    EXPECT_EQ(std::string::npos, readDailyLogs("tavodll_").find("stopTavo.I")) << log;
+    EXPECT_EQ("ERR startTavo failed", readFile("CheckDump.txt"));
+}
+
+TEST_F(TesterInstallation, MissingStubExitsWithoutDumpEntry) {
+    EXPECT_EQ(kExitLoadFailed, runTester());
+    EXPECT_EQ("failed with error 2\ndll not loaded\n", testerLog());
+    EXPECT_FALSE(fileExists("CheckDump.txt"));
+}
+
+// The dump path comes from the first argument, and runs append to it without separators.
+TEST_F(TesterInstallation, RunsAppendToTheDumpFileGivenAsArgument) {
+    install(PARTIAL_PATH);
+    EXPECT_EQ(kExitNegative, runTester({"verdicts.txt", "ignored"}));
+    EXPECT_EQ(kExitNegative, runTester({"verdicts.txt"}));
+    copyFile(SERVICE_PATH, TAVO2_FILE);
+    EXPECT_EQ(kExitLoadFailed, runTester({"verdicts.txt"}));
+    EXPECT_EQ("checkTransport: funzione NULLcheckTransport: funzione NULLERR startTavo failed",
+              readFile("verdicts.txt"));
+    EXPECT_FALSE(fileExists("CheckDump.txt"));
+}
+
+// A dump file that cannot be opened is reported on standard output, and the clean-up tries
+// once more with the generic error.
+TEST_F(TesterInstallation, UnopenableDumpFileIsRetriedAtCleanUp) {
+    install(PARTIAL_PATH);
+    EXPECT_EQ(kExitNegative, runTester({"missing-folder/dump.txt"}));
+    EXPECT_NE(std::string::npos, testerLog().find("Esito: NEGATIVO\n")) << testerLog();
+}
+
+}  // namespace
