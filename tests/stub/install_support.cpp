@@ -1,15 +1,18 @@
 #include "install_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <stdexcept>
+#include <thread>
 
 #include "test_support.h"
 
@@ -60,6 +63,38 @@ ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options) 
     }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, report};
 }
+
+#if defined(XML_SERVICE_JAR)
+LocalXmlService::LocalXmlService() {
+    std::string portFile = std::filesystem::temp_directory_path() / ("tavo-xmlservice-" + std::to_string(getpid()));
+    std::filesystem::remove(portFile);
+    pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        dup2(quiet, 2);
+        unsetenv("ASAN_OPTIONS");
+        execl(JAVA_EXECUTABLE, JAVA_EXECUTABLE, "-jar", XML_SERVICE_JAR, "0", portFile.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    pid = child;
+    // The service writes its port file (atomically) once it listens.
+    for (int waited = 0; waited < 600 && endpoint.empty(); ++waited) {
+        std::string port = readFile(portFile);
+        if (port != "<missing>" && !port.empty()) endpoint = "http://127.0.0.1:" + port + "/tavo";
+        else std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::filesystem::remove(portFile);
+}
+
+LocalXmlService::~LocalXmlService() {
+    kill(pid, SIGTERM);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+#endif
 
 void copyFile(const std::string& from, const std::string& to) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);

@@ -25,6 +25,16 @@ bool runningAsRoot();
 // Makes "nobody" the owner of the file (as root; otherwise the file stays the caller's).
 void handToNobody(const std::string& path);
 
+// The local XML service (a JVM of its own, loopback only) for as long as the object lives.
+struct LocalXmlService {
+    LocalXmlService();
+    ~LocalXmlService();
+    LocalXmlService(const LocalXmlService&) = delete;
+    LocalXmlService& operator=(const LocalXmlService&) = delete;
+    std::string endpoint;  // empty when the service did not come up
+    int pid = -1;
+};
+
 void copyFile(const std::string& from, const std::string& to);
 bool fileExists(const std::string& path);
 

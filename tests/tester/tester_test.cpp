@@ -59,6 +59,33 @@ TEST_F(TesterInstallation, PositiveCheckDumpsOkAndExitsZero) {
     EXPECT_EQ("OK", readFile("CheckDump.txt"));
 }
 
+#if defined(XML_SERVICE_JAR)
+// The installation as shipped: the reference proxy talking to the local XML service.
+TEST_F(TesterInstallation, ReferenceProxyWithLocalXmlServiceIsPositive) {
+    LocalXmlService service;
+    ASSERT_FALSE(service.endpoint.empty()) << "the local XML service did not come up";
+    install(SERVICE_PATH);
+    writeServiceConfiguration(REFERENCE_PROXY_JAR, {"-Dtavo.endpoint=" + service.endpoint});
+    EXPECT_EQ(0, runTester({}, true));
+    std::string log = testerLog();
+    EXPECT_NE(std::string::npos, log.find("CheckTransportResponse: OK\nEsito: POSITIVO\n")) << log;
+    const std::string tail = "Esito: POSITIVO\ngot load stopTavo\nstopTavo executed\nreturn =0\n"
+                             "FreeLibrary hGetProcIDDLL...OK\n";
+    ASSERT_GE(log.size(), tail.size());
+    EXPECT_EQ(tail, log.substr(log.size() - tail.size()));
+    EXPECT_EQ("OK", readFile("CheckDump.txt"));
+}
+
+// Nothing listening at the endpoint: the reference proxy's answer is not "OK".
+TEST_F(TesterInstallation, ReferenceProxyWithoutServiceIsNegative) {
+    install(SERVICE_PATH);
+    writeServiceConfiguration(REFERENCE_PROXY_JAR, {"-Dtavo.endpoint=http://127.0.0.1:1/tavo"});
+    EXPECT_EQ(kExitNegative, runTester({}, true));
+    EXPECT_NE(std::string::npos, testerLog().find("Esito: NEGATIVO\n")) << testerLog();
+    EXPECT_EQ("KO: ", readFile("CheckDump.txt").substr(0, 4));
+}
+#endif
+
 // A null response (a failure inside the service client) is traced and dumped as "(null)".
 TEST_F(TesterInstallation, NullTransportResponseIsNegative) {
     install(SERVICE_PATH);
