@@ -7,7 +7,7 @@ packages=(
   openjdk-17-jdk-headless junit5
   libgtest-dev libgmock-dev
   softhsm2 libp11-kit-dev opensc
-  pcscd libpcsclite-dev vsmartcard-vpcd
+  pcscd libpcsclite-dev vsmartcard-vpcd python3
   wine64
 )
 missing=()
