@@ -1,0 +1,188 @@
+// Attribute template marshalling: Java values to CK_ATTRIBUTE entries and back to the heap.
+#include "attributes.h"
+
+#include <cstring>
+
+// A fresh value buffer of `length` bytes for the entry. Raises "Internal error: Out of
+// memory" when it cannot be had.
+static bool allocateValue(JNIEnv* env, CK_ATTRIBUTE* attribute, size_t length) {
+    void* buffer = allocateElements(length, 1);
+    if (buffer == nullptr) {
+        throwMessageException(env, "Internal error: Out of memory");
+        return false;
+    }
+    attribute->pValue = buffer;
+    attribute->ulValueLen = static_cast<CK_ULONG>(length);
+    return true;
+}
+
+static bool setValueCopy(JNIEnv* env, CK_ATTRIBUTE* attribute, const void* source, size_t length) {
+    if (!allocateValue(env, attribute, length)) return false;
+    if (length > 0) std::memcpy(attribute->pValue, source, length);
+    return true;
+}
+
+// A method of the value's own class; false (NoSuchMethodError pending) when it is missing.
+static bool lookUpMethod(JNIEnv* env, jobject value, const char* name, const char* signature, jmethodID* method) {
+    LocalRef<jclass> cls(env, env->GetObjectClass(value));
+    *method = env->GetMethodID(cls.get(), name, signature);
+    return *method != nullptr;
+}
+
+// The string's modified UTF-8 bytes and a terminating NUL that the length does not count.
+static bool convertString(JNIEnv* env, jstring text, CK_ATTRIBUTE* attribute) {
+    JStringChars chars(env, text);
+    if (chars.chars() == nullptr) {
+        throwMessageException(env, "Internal error (creating String)");
+        return false;
+    }
+    size_t length = std::strlen(chars.chars());
+    if (!allocateValue(env, attribute, length + 1)) return false;
+    std::memcpy(attribute->pValue, chars.chars(), length + 1);
+    attribute->ulValueLen = static_cast<CK_ULONG>(length);
+    return true;
+}
+
+static bool convertByteArray(JNIEnv* env, jbyteArray array, CK_ATTRIBUTE* attribute) {
+    jsize length = env->GetArrayLength(array);
+    if (!allocateValue(env, attribute, static_cast<size_t>(length))) return false;
+    env->GetByteArrayRegion(array, 0, length, static_cast<jbyte*>(attribute->pValue));
+    return true;
+}
+
+static bool convertInteger(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribute) {
+    jmethodID intValue;
+    if (!lookUpMethod(env, value, "intValue", "()I", &intValue)) return false;
+    // One CK_ULONG of the target holding the int's 32 bits (zero-extended where it is wider).
+    CK_ULONG number = jintToUlong(env->CallIntMethod(value, intValue));
+    if (env->ExceptionCheck()) return false;
+    return setValueCopy(env, attribute, &number, sizeof number);
+}
+
+static bool convertBoolean(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribute) {
+    jmethodID booleanValue;
+    if (!lookUpMethod(env, value, "booleanValue", "()Z", &booleanValue)) return false;
+    CK_BBOOL flag = env->CallBooleanMethod(value, booleanValue) ? CK_TRUE : CK_FALSE;
+    if (env->ExceptionCheck()) return false;
+    return setValueCopy(env, attribute, &flag, 1);
+}
+
+// Big-endian two's complement; only the sign byte 0x00 that toByteArray puts before a
+// positive number with its top bit set is dropped (zero thus becomes an empty value).
+static bool convertBigInteger(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribute) {
+    jmethodID toByteArray;
+    if (!lookUpMethod(env, value, "toByteArray", "()[B", &toByteArray)) return false;
+    LocalRef<jbyteArray> bytes(env, static_cast<jbyteArray>(env->CallObjectMethod(value, toByteArray)));
+    if (env->ExceptionCheck() || !bytes) return false;
+    if (!convertByteArray(env, bytes.get(), attribute)) return false;
+    CK_BYTE* copy = static_cast<CK_BYTE*>(attribute->pValue);
+    if (attribute->ulValueLen > 0 && copy[0] == 0x00) {
+        bool converted = setValueCopy(env, attribute, copy + 1, attribute->ulValueLen - 1);
+        std::free(copy);
+        return converted;
+    }
+    return true;
+}
+
+jobject newDateFormat(JNIEnv* env, LocalRef<jclass>& formatClass) {
+    jmethodID constructor = nullptr;
+    if (!findConstructor(env, "java/text/SimpleDateFormat", "(Ljava/lang/String;)V", formatClass, &constructor))
+        return nullptr;
+    LocalRef<jstring> pattern(env, env->NewStringUTF("yyyyMMdd"));
+    if (!pattern) return nullptr;
+    return env->NewObject(formatClass.get(), constructor, pattern.get());
+}
+
+// The date's digits "yyyyMMdd" in the JVM's default time zone, then stored as a String.
+static bool convertDate(JNIEnv* env, jint type, jobject value, CK_ATTRIBUTE* attribute) {
+    LocalRef<jclass> formatClass(env, nullptr);
+    LocalRef<jobject> formatter(env, newDateFormat(env, formatClass));
+    if (!formatter) return false;
+    jmethodID format = env->GetMethodID(formatClass.get(), "format", "(Ljava/util/Date;)Ljava/lang/String;");
+    if (format == nullptr) return false;
+    LocalRef<jobject> text(env, env->CallObjectMethod(formatter.get(), format, value));
+    if (env->ExceptionCheck() || !text) return false;
+    return objectToAttribute(env, type, text.get(), attribute);
+}
+
+bool objectToAttribute(JNIEnv* env, jint type, jobject value, CK_ATTRIBUTE* attribute) {
+    attribute->type = jintToUlong(type);
+    attribute->pValue = nullptr;
+    attribute->ulValueLen = 0;
+    // A null value would pass every IsInstanceOf test; it is no supported value.
+    if (value == nullptr) return false;
+    // The classes in the order they are tried; the first match decides the encoding.
+    static const char* const classes[] = {"java/lang/String",     "[B",           "java/lang/Integer",
+                                          "java/lang/Boolean",    "java/math/BigInteger", "java/util/Date"};
+    for (size_t kind = 0; kind < sizeof classes / sizeof classes[0]; kind++) {
+        LocalRef<jclass> cls(env, env->FindClass(classes[kind]));
+        if (!cls) return false;  // the JVM's error stays pending
+        if (!env->IsInstanceOf(value, cls.get())) continue;
+        switch (kind) {
+            case 0: return convertString(env, static_cast<jstring>(value), attribute);
+            case 1: return convertByteArray(env, static_cast<jbyteArray>(value), attribute);
+            case 2: return convertInteger(env, value, attribute);
+            case 3: return convertBoolean(env, value, attribute);
+            case 4: return convertBigInteger(env, value, attribute);
+            default: return convertDate(env, type, value, attribute);
+        }
+    }
+    return false;
+}
+
+static void releaseEntries(CK_ATTRIBUTE* entries, jsize count) {
+    for (jsize i = count; i > 0; i--) std::free(entries[i - 1].pValue);
+}
+
+bool convertEntries(JNIEnv* env, jintArray types, jobjectArray values, CK_ATTRIBUTE* entries, jsize count) {
+    IntArrayElements typeElements(env, types, JNI_ABORT);
+    if (count > 0 && typeElements.get() == nullptr) {
+        throwMessageException(env, "Internal error: Out of memory");
+        return false;
+    }
+    for (jsize i = 0; i < count; i++) {
+        LocalRef<jobject> value(env, env->GetObjectArrayElement(values, i));
+        if (!objectToAttribute(env, typeElements.get()[i], value.get(), &entries[i])) {
+            trace("\nERROR: cannot parse passed object %li\n", static_cast<long>(i));
+            typeElements.release();
+            releaseEntries(entries, i);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool requireArray(JNIEnv* env, jarray array) {
+    if (array != nullptr) return true;
+    throwMessageException(env, "Internal error (Null parameter)");
+    return false;
+}
+
+bool buildTemplate(JNIEnv* env, jintArray types, jobjectArray values, CK_ATTRIBUTE** templ, CK_ULONG* count) {
+    *templ = nullptr;
+    *count = 0;
+    if (!requireArray(env, types) || !requireArray(env, values)) return false;
+    jsize length = env->GetArrayLength(types);
+    if (length != env->GetArrayLength(values)) {
+        throwMessageException(env, "Different array length");
+        return false;
+    }
+    CK_ATTRIBUTE* entries = static_cast<CK_ATTRIBUTE*>(allocateElements(static_cast<size_t>(length), sizeof(CK_ATTRIBUTE)));
+    if (entries == nullptr) {
+        throwMessageException(env, "Internal error: Out of memory");
+        return false;
+    }
+    if (!convertEntries(env, types, values, entries, length)) {
+        std::free(entries);
+        return false;
+    }
+    *templ = entries;
+    *count = static_cast<CK_ULONG>(length);
+    return true;
+}
+
+void freeTemplate(CK_ATTRIBUTE* templ, CK_ULONG count) {
+    if (templ == nullptr) return;
+    for (CK_ULONG i = 0; i < count; i++) std::free(templ[i].pValue);
+    std::free(templ);
+}

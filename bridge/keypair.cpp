@@ -1,0 +1,131 @@
+// Natives of NativePKCS11Session that generate a key pair: from Java templates, or from the
+// fixed templates of the identity and utility keys.
+#include <cstring>
+
+#include "attributes.h"
+
+// Vendor attributes that mark the private key's purpose on the card.
+constexpr CK_ATTRIBUTE_TYPE CKA_VENDOR_IDENTITY_KEY = 0x80006002UL;
+constexpr CK_ATTRIBUTE_TYPE CKA_VENDOR_UTILITY_KEY = 0x80006001UL;
+
+// Object[2]: public-key peer at 0, private-key peer at 1; null when any part cannot be made.
+static jobjectArray keyPairResult(JNIEnv* env, jobject session, CK_OBJECT_HANDLE publicKey,
+                                  CK_OBJECT_HANDLE privateKey) {
+    trace("JNI: creating 2 jobject PKCS11Object...");
+    LocalRef<jclass> peerClass(env, nullptr);
+    jmethodID constructor = nullptr;
+    if (!findConstructor(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, peerClass, &constructor)) return nullptr;
+    LocalRef<jobject> publicPeer(env, env->NewObject(peerClass.get(), constructor, session, ulongToJint(publicKey)));
+    if (!publicPeer) return nullptr;
+    LocalRef<jobject> privatePeer(env, env->NewObject(peerClass.get(), constructor, session, ulongToJint(privateKey)));
+    if (!privatePeer) return nullptr;
+    LocalRef<jclass> objectClass(env, env->FindClass("java/lang/Object"));
+    if (!objectClass) return nullptr;
+    jobjectArray pair = env->NewObjectArray(2, objectClass.get(), nullptr);
+    if (pair == nullptr) return nullptr;
+    env->SetObjectArrayElement(pair, 0, publicPeer.get());
+    env->SetObjectArrayElement(pair, 1, privatePeer.get());
+    trace("OK\n");
+    return pair;
+}
+
+// Both arrays present and of equal length; otherwise the given message is raised.
+static bool checkPair(JNIEnv* env, jintArray types, jobjectArray values, const char* lengthMessage) {
+    if (!requireArray(env, types) || !requireArray(env, values)) return false;
+    if (env->GetArrayLength(types) == env->GetArrayLength(values)) return true;
+    throwMessageException(env, lengthMessage);
+    return false;
+}
+
+static bool allocateEntries(JNIEnv* env, OwnedTemplate* templ, jintArray types) {
+    templ->entries = static_cast<CK_ATTRIBUTE*>(
+        allocateElements(static_cast<size_t>(env->GetArrayLength(types)), sizeof(CK_ATTRIBUTE)));
+    return templ->entries != nullptr;
+}
+
+// Converts every pair; the template owns its values only once all are converted.
+static bool fillEntries(JNIEnv* env, OwnedTemplate* templ, jintArray types, jobjectArray values) {
+    jsize count = env->GetArrayLength(types);
+    if (!convertEntries(env, types, values, templ->entries, count)) return false;
+    templ->count = static_cast<CK_ULONG>(count);
+    return true;
+}
+
+BRIDGE_NATIVE(jobjectArray)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPair(JNIEnv* env, jobject self, jint mechanismType, jobject,
+                                                               jintArray publicTypes, jobjectArray publicValues,
+                                                               jintArray privateTypes, jobjectArray privateValues) {
+    trace("JNI: start PKCS11Session.genKeyPair... ");
+    CK_SESSION_HANDLE session;
+    if (!getSessionHandle(env, self, &session)) return nullptr;
+    CK_MECHANISM mechanism = {jintToUlong(mechanismType), nullptr, 0};
+    trace("(session= %li)\n", session);
+    if (!checkPair(env, publicTypes, publicValues, "Different array length for PublicKey") ||
+        !checkPair(env, privateTypes, privateValues, "Different array length for PrivateKey"))
+        return nullptr;
+    OwnedTemplate publicTemplate;
+    OwnedTemplate privateTemplate;
+    if (!allocateEntries(env, &publicTemplate, publicTypes) || !allocateEntries(env, &privateTemplate, privateTypes)) {
+        throwMessageException(env, "Internal error: Out of memory");
+        return nullptr;
+    }
+    trace("JNI: parse public values...\n");
+    if (!fillEntries(env, &publicTemplate, publicTypes, publicValues)) return nullptr;
+    trace("JNI: parse private values...\n");
+    if (!fillEntries(env, &privateTemplate, privateTypes, privateValues)) return nullptr;
+    CK_OBJECT_HANDLE publicKey = 0;
+    CK_OBJECT_HANDLE privateKey = 0;
+    CK_RV rv = bridgeGenerateKeyPair(session, &mechanism, publicTemplate.entries, publicTemplate.count,
+                                     privateTemplate.entries, privateTemplate.count, &publicKey, &privateKey);
+    if (rv != CKR_OK) {
+        throwErrorCode(env, rv);
+        return nullptr;
+    }
+    return keyPairResult(env, self, publicKey, privateKey);
+}
+
+BRIDGE_NATIVE(jobjectArray)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPairOB(JNIEnv* env, jobject self, jint mechanismType,
+                                                                 jboolean identity) {
+    CK_SESSION_HANDLE session;
+    if (!getSessionHandle(env, self, &session)) return nullptr;
+    trace("JNI: start PKCS11Session.genKeyPair... ");
+    CK_MECHANISM mechanism = {jintToUlong(mechanismType), nullptr, 0};
+    trace("(session= %li)\n", session);
+
+    CK_ULONG modulusBits = 1024;
+    CK_BYTE publicExponent[] = {0x01, 0x00, 0x01};
+    CK_BBOOL yes = CK_TRUE;
+    // The label goes to the token in full ("Identity", "Utility"), without a terminator.
+    const char* label = identity ? "Identity" : "Utility";
+    CK_ATTRIBUTE publicTemplate[] = {
+        {CKA_MODULUS_BITS, &modulusBits, sizeof modulusBits},
+        {CKA_PUBLIC_EXPONENT, publicExponent, sizeof publicExponent},
+        {CKA_TOKEN, &yes, sizeof yes},
+        {CKA_LABEL, const_cast<char*>(label), static_cast<CK_ULONG>(std::strlen(label))},
+    };
+    CK_ATTRIBUTE privateTemplate[] = {
+        {CKA_TOKEN, &yes, sizeof yes},
+        {CKA_SIGN, &yes, sizeof yes},
+        {CKA_SIGN_RECOVER, &yes, sizeof yes},
+        {identity ? CKA_VENDOR_IDENTITY_KEY : CKA_VENDOR_UTILITY_KEY, &yes, sizeof yes},
+    };
+
+    traceAlways("Start generating keypair...");
+    CK_OBJECT_HANDLE publicKey = 0;
+    CK_OBJECT_HANDLE privateKey = 0;
+    CK_RV rv = bridgeGenerateKeyPair(session, &mechanism, publicTemplate, 4, privateTemplate, 4, &publicKey,
+                                     &privateKey);
+    traceAlways("Done.\n");
+    jobjectArray pair = nullptr;
+    if (rv != CKR_OK) throwErrorCode(env, rv);
+    else pair = keyPairResult(env, self, publicKey, privateKey);
+    // The template values live on the stack; these lines are what callers have always seen.
+    traceAlways("Clearing memory...\n");
+    traceAlways("    --> Public attr values done\n...");
+    traceAlways("    --> Public attr done\n...");
+    traceAlways("    --> Private attr value done\n...");
+    traceAlways("    --> Private attr done\n...");
+    traceAlways("Done.\n");
+    return pair;
+}
