@@ -35,6 +35,7 @@ ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options) 
     if (child == 0) {
         close(channel[0]);
         if (dup2(channel[1], kReportFd) < 0) _exit(126);
+        if (options.captureStdout && dup2(channel[1], 1) < 0) _exit(126);
         if (channel[1] != kReportFd) close(channel[1]);
         if (options.hostsJvm) setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         if (options.unprivileged && runningAsRoot()) {

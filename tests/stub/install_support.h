@@ -7,7 +7,7 @@
 
 struct ProgramRun {
     int exitStatus;      // the low eight bits of the program's status; -1 when it did not exit normally
-    std::string report;  // what the program wrote on file descriptor 3
+    std::string report;  // what the program wrote on file descriptor 3 (and 1 if captured)
 };
 
 struct RunOptions {
@@ -16,6 +16,8 @@ struct RunOptions {
     // The process starts a JVM: LeakSanitizer cannot scan its memory, so leak checks are off
     // there (runs without a JVM keep them).
     bool hostsJvm = false;
+    // Standard output joins the report (for programs that print rather than report).
+    bool captureStdout = false;
 };
 
 // Runs the program with the current directory inherited.

@@ -156,7 +156,13 @@ TEST_F(TesterInstallation, RunsAppendToTheDumpFileGivenAsArgument) {
 // once more with the generic error.
 TEST_F(TesterInstallation, UnopenableDumpFileIsRetriedAtCleanUp) {
     install(PARTIAL_PATH);
-    EXPECT_EQ(kExitNegative, runTester({"missing-folder/dump.txt"}));
+    RunOptions options;
+    options.captureStdout = true;
+    ProgramRun run = runProgram({TESTER_PATH, "missing-folder/dump.txt"}, options);
+    EXPECT_EQ(kExitNegative, run.exitStatus);
+    EXPECT_EQ("The file 'missing-folder/dump.txt' was not opened\n"
+              "The file 'missing-folder/dump.txt' was not opened\n",
+              run.report);
     EXPECT_NE(std::string::npos, testerLog().find("Esito: NEGATIVO\n")) << testerLog();
 }
 
