@@ -171,18 +171,33 @@ jint versionToInt(CK_VERSION version) {
     return version.major * 256 + version.minor;
 }
 
+// True when the zero-terminated text is modified UTF-8, the only form NewStringUTF takes;
+// anything else would be undefined behaviour inside the JVM.
+static bool isModifiedUtf8(const char* text) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != 0) {
+        int following = *p < 0x80 ? 0 : (*p & 0xE0) == 0xC0 ? 1 : (*p & 0xF0) == 0xE0 ? 2 : -1;
+        if (following < 0) return false;
+        p++;
+        for (int i = 0; i < following; i++, p++) {
+            if ((*p & 0xC0) != 0x80) return false;
+        }
+    }
+    return true;
+}
+
 jstring paddedToJString(JNIEnv* env, const CK_UTF8CHAR* field, size_t width) {
     char* text = static_cast<char*>(allocateElements(width + 1, 1));
     jstring result = nullptr;
     if (text != nullptr) {
         std::memcpy(text, field, width);
         text[width] = '\0';
-        result = env->NewStringUTF(text);
+        if (isModifiedUtf8(text)) result = env->NewStringUTF(text);
         std::free(text);
     }
     if (result == nullptr) {
-        // A module's text that the JVM refuses (bytes that are not modified UTF-8) must not
-        // leave an exception pending under the caller.
+        // The JVM's own failure (out of memory) must not stay pending under the caller,
+        // which goes on building its result.
         if (env->ExceptionCheck()) env->ExceptionClear();
         traceConversionError();
     }

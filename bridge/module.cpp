@@ -101,3 +101,43 @@ BRIDGE_NATIVE(jstring) Java_it_vantrel_pkcs11_nat_NativePKCS11_getBridgeVersion(
     trace("JNI: start PKCS11.getBridgeVersion: %s\n", bridgeVersion);
     return env->NewStringUTF(bridgeVersion);
 }
+
+// ---- RSA credential shortcut: the module's optional export, not part of the function list.
+
+CK_RV bridgeOpenSessionAndGetRSACredential(const char* alias, CK_ULONG aliasLen, CK_ULONG selector, const char* pin,
+                                           CK_ULONG pinLen, CK_SLOT_ID* slot, CK_SESSION_HANDLE* session,
+                                           CK_OBJECT_HANDLE* privateKey, CK_OBJECT_HANDLE* publicKey,
+                                           CK_OBJECT_HANDLE* certificate) {
+    if (!bridgeState.moduleInitialized) return BRIDGE_ERR_NOT_INITIALIZED;
+    if (bridgeState.rsaCredentialEntry == nullptr) {
+        trace("JNI:BRIDGE: loaded library?");
+        if (bridgeState.moduleHandle == nullptr) return BRIDGE_ERR_NO_FUNCTION;
+        trace("JNI:BRIDGE: getting address...");
+        // Looked up again on every call until found, and forgotten with its module.
+        bridgeState.rsaCredentialEntry = reinterpret_cast<CK_C_OpenSessionAndGetRSACredential>(
+            platform::findSymbol(bridgeState.moduleHandle, "C_OpenSessionAndGetRSACredential"));
+        trace(" Done: " BRIDGE_PRIxADDR "\n", BRIDGE_ADDR(bridgeState.rsaCredentialEntry));
+        if (bridgeState.rsaCredentialEntry == nullptr) return BRIDGE_ERR_NO_FUNCTION;
+    }
+    trace("JNI:BRIDGE: Calling C_OpenSessionAndGetRSACredential...");
+    trace("alias (len=%i)...", static_cast<int>(aliasLen));
+    trace("PIN (len=%i)...", static_cast<int>(pinLen));
+    *slot = 0;
+    *session = 0;
+    *privateKey = 0;
+    *publicKey = 0;
+    *certificate = 0;
+    CK_RV rv = bridgeState.rsaCredentialEntry(
+        reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(alias)), aliasLen, selector,
+        reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)), pinLen, nullptr, nullptr, slot, session,
+        privateKey, publicKey, certificate);
+    trace(" Done(slot=%li)\n", *slot);
+    trace(" Done(session=%li)\n", *session);
+    trace(" Done(pPrivate " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(privateKey));
+    trace(" Done(pPublic  " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(publicKey));
+    trace(" Done(pCertif. " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(certificate));
+    trace(" Done(Private=%li)\n", *privateKey);
+    trace(" Done(Public =%li)\n", *publicKey);
+    trace(" Done(Certif.=%li)\n", *certificate);
+    return rv;
+}

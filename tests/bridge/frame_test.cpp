@@ -1,0 +1,208 @@
+// Native units of the bridge frame: binding, module call wrappers and trace, driven against
+// the scriptable module (under AddressSanitizer and UndefinedBehaviorSanitizer).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+
+#include "frame.h"
+
+namespace {
+
+const std::string scriptDir = SCRIPT_DIR;
+
+void writeScript(const std::string& text) {
+    std::ofstream(scriptDir + "/script.txt", std::ios::binary) << text;
+    std::remove((scriptDir + "/record.txt").c_str());
+}
+
+std::string recorded() {
+    std::ifstream in(scriptDir + "/record.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mkdir(scriptDir.c_str(), 0755);
+        setenv("P11SCRIPT_FILE", (scriptDir + "/script.txt").c_str(), 1);
+        setenv("P11SCRIPT_RECORD", (scriptDir + "/record.txt").c_str(), 1);
+        writeScript("");
+    }
+    void TearDown() override {
+        releaseModule();
+        bridgeState.traceEnabled = 0;
+    }
+    // Binds the scriptable module and initialises it, then forgets the calls so far.
+    void bindInitialised(const std::string& script) {
+        writeScript(script);
+        CK_FUNCTION_LIST_PTR list = nullptr;
+        ASSERT_EQ(CKR_OK, bindModule(SCRIPT_MODULE, &list));
+        ASSERT_EQ(CKR_OK, bridgeInitialize());
+        std::remove((scriptDir + "/record.txt").c_str());
+    }
+};
+
+TEST_F(FrameTest, BindingFailuresLeaveTheModuleLoaded) {
+    CK_FUNCTION_LIST_PTR list = nullptr;
+    EXPECT_EQ(BRIDGE_ERR_NO_FUNCTION, bindModule("/nonexistent/module.so", &list));
+    EXPECT_EQ(nullptr, bridgeState.moduleHandle);
+    EXPECT_EQ(BRIDGE_ERR_NO_FUNCTION, bindModule(SCRIPT_MODULE_NOLIST, &list));
+    EXPECT_NE(nullptr, bridgeState.moduleHandle);
+    EXPECT_EQ(nullptr, list);
+    writeScript("getlist.rv 0x30\n");
+    EXPECT_EQ(CKR_DEVICE_ERROR, bindModule(SCRIPT_MODULE, &list));
+    EXPECT_EQ(nullptr, bridgeState.functionList);
+    writeScript("");
+    EXPECT_EQ(CKR_OK, bindModule(SCRIPT_MODULE, &list));
+    EXPECT_EQ(list, bridgeState.functionList);
+    EXPECT_EQ(0, bridgeState.moduleInitialized);
+}
+
+TEST_F(FrameTest, WrappersRefuseBeforeInitialiseWithoutTrace) {
+    CK_FUNCTION_LIST_PTR list = nullptr;
+    ASSERT_EQ(CKR_OK, bindModule(SCRIPT_MODULE, &list));
+    bridgeState.traceEnabled = 1;
+    testing::internal::CaptureStdout();
+    CK_INFO info;
+    CK_SLOT_ID* slots = nullptr;
+    CK_ULONG count = 0;
+    CK_SESSION_HANDLE session = 0;
+    CK_ATTRIBUTE attribute = {CKA_LABEL, nullptr, 0};
+    EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeGetInfo(&info));
+    EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeGetSlotList(CK_TRUE, &slots, &count));
+    EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeOpenSession(0, 6, &session));
+    EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeLogin(1, CKU_USER, "1234"));
+    EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeGetAttributeValue(1, 2, &attribute));
+    EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeOpenSessionAndGetRSACredential("a", 1, 0, nullptr, 0, &session,
+                                                                                &session, &session, &session,
+                                                                                &session));
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("C_GetFunctionList\n", recorded());
+}
+
+TEST_F(FrameTest, NullEntryStopsAfterTheStartText) {
+    bindInitialised("null.C_GetSlotInfo 1\n");
+    bridgeState.traceEnabled = 1;
+    testing::internal::CaptureStdout();
+    CK_SLOT_INFO info;
+    EXPECT_EQ(BRIDGE_ERR_NO_FUNCTION, bridgeGetSlotInfo(0, &info));
+    EXPECT_EQ("JNI:BRIDGE: Calling C_GetSlotInfo...", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", recorded());
+}
+
+TEST_F(FrameTest, InitialiseAndFinaliseNeedABoundModule) {
+    EXPECT_EQ(BRIDGE_ERR_NO_FUNCTION, bridgeInitialize());
+    EXPECT_EQ(BRIDGE_ERR_NO_FUNCTION, bridgeFinalize());
+    bindInitialised("rv.C_Finalize 0x5\n");
+    bridgeState.rsaCredentialEntry = reinterpret_cast<CK_C_OpenSessionAndGetRSACredential>(
+        platform::findSymbol(bridgeState.moduleHandle, "C_OpenSessionAndGetRSACredential"));
+    ASSERT_NE(nullptr, bridgeState.rsaCredentialEntry);
+    EXPECT_EQ(CKR_GENERAL_ERROR, bridgeFinalize());
+    EXPECT_EQ(nullptr, bridgeState.moduleHandle);
+    EXPECT_EQ(nullptr, bridgeState.functionList);
+    EXPECT_EQ(nullptr, bridgeState.rsaCredentialEntry);
+    EXPECT_EQ(0, bridgeState.moduleInitialized);
+    EXPECT_EQ(BRIDGE_ERR_NO_FUNCTION, bridgeInitialize());
+    EXPECT_EQ("C_Finalize reserved=null\n", recorded());
+}
+
+TEST_F(FrameTest, SlotListTwoCallsAndTheirTrace) {
+    bindInitialised("slots 7 8 9\n");
+    bridgeState.traceEnabled = 1;
+    testing::internal::CaptureStdout();
+    CK_SLOT_ID* slots = nullptr;
+    CK_ULONG count = 0;
+    ASSERT_EQ(CKR_OK, bridgeGetSlotList(CK_FALSE, &slots, &count));
+    EXPECT_EQ("JNI:BRIDGE: Calling C_GetSlotList... (slots=3)... 0 Done\n", testing::internal::GetCapturedStdout());
+    ASSERT_EQ(3u, count);
+    EXPECT_EQ(7u, slots[0]);
+    EXPECT_EQ(9u, slots[2]);
+    std::free(slots);
+}
+
+TEST_F(FrameTest, ListingFaultsOfTheModuleAreRefusedWithoutLeaks) {
+    CK_SLOT_ID* slots = nullptr;
+    CK_ULONG count = 0;
+    bindInitialised("slots 1 2\nslots.growBy 2\n");
+    EXPECT_EQ(CKR_BUFFER_TOO_SMALL, bridgeGetSlotList(CK_FALSE, &slots, &count));
+    EXPECT_EQ(nullptr, slots);
+    writeScript("slots 1 2\nslots.count 0xFFFFFFFFFFFFFFFF\n");
+    EXPECT_EQ(BRIDGE_ERR_NO_MEMORY, bridgeGetSlotList(CK_FALSE, &slots, &count));
+    writeScript("slots 1 2\nslots.claim 3\n");
+    EXPECT_EQ(CKR_GENERAL_ERROR, bridgeGetSlotList(CK_FALSE, &slots, &count));
+    EXPECT_EQ(nullptr, slots);
+    EXPECT_EQ(0u, count);
+    writeScript("slots \n");
+    ASSERT_EQ(CKR_OK, bridgeGetSlotList(CK_FALSE, &slots, &count));
+    EXPECT_EQ(0u, count);
+    std::free(slots);
+    CK_MECHANISM_TYPE* mechanisms = nullptr;
+    writeScript("mechanisms 1 2 3\nmechanisms.growBy 1\n");
+    EXPECT_EQ(CKR_BUFFER_TOO_SMALL, bridgeGetMechanismList(0, &mechanisms, &count));
+    EXPECT_EQ(nullptr, mechanisms);
+}
+
+TEST_F(FrameTest, AttributeValueIsZeroTerminatedAndFaultsAreRefused) {
+    bindInitialised("attribute.3 41424344\n");
+    CK_ATTRIBUTE attribute = {CKA_LABEL, nullptr, 0};
+    ASSERT_EQ(CKR_OK, bridgeGetAttributeValue(1, 2, &attribute));
+    ASSERT_EQ(4u, attribute.ulValueLen);
+    EXPECT_STREQ("ABCD", static_cast<char*>(attribute.pValue));
+    std::free(attribute.pValue);
+
+    writeScript("attribute.3 41\nattribute.3.length 0xFFFFFFFFFFFFFFFF\n");
+    attribute = {CKA_LABEL, nullptr, 0};
+    EXPECT_EQ(BRIDGE_ERR_NO_MEMORY, bridgeGetAttributeValue(1, 2, &attribute));
+    EXPECT_EQ(nullptr, attribute.pValue);
+    writeScript("attribute.3 41\nattribute.3.claim 64\n");
+    EXPECT_EQ(CKR_GENERAL_ERROR, bridgeGetAttributeValue(1, 2, &attribute));
+    EXPECT_EQ(nullptr, attribute.pValue);
+    writeScript("attribute.3 41424344\nattribute.3.length 2\n");
+    EXPECT_EQ(CKR_BUFFER_TOO_SMALL, bridgeGetAttributeValue(1, 2, &attribute));
+    EXPECT_EQ(nullptr, attribute.pValue);
+}
+
+TEST_F(FrameTest, PinWrappersPassLengthsAndTraceNoPin) {
+    bindInitialised("");
+    bridgeState.traceEnabled = 1;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(CKR_OK, bridgeLogin(5, CKU_USER, "secret"));
+    EXPECT_EQ(CKR_OK, bridgeSetPINBytes(5, reinterpret_cast<CK_BYTE_PTR>(const_cast<char*>("ab")), 2,
+                                        reinterpret_cast<CK_BYTE_PTR>(const_cast<char*>("c\0d")), 3));
+    EXPECT_EQ(CKR_OK, bridgeLoginProtectedPath(5, CKU_SO));
+    EXPECT_EQ("JNI:BRIDGE: Calling C_Login (l=6)... Done\n"
+              "JNI:BRIDGE: Calling C_SetPIN...JNI:BRIDGE: Calling C_SetPIN (len=2)...JNI:BRIDGE: Calling C_SetPIN "
+              "(len=3)... Done\n"
+              "JNI:BRIDGE: Calling C_Login... Done\n",
+              testing::internal::GetCapturedStdout());
+    EXPECT_EQ("C_Login session=5 userType=1 pin=736563726574 pinLen=6\n"
+              "C_SetPIN session=5 old=6162 oldLen=2 new=630064 newLen=3\n"
+              "C_Login session=5 userType=0 pin=null pinLen=0\n",
+              recorded());
+}
+
+TEST_F(FrameTest, TraceStaysOnAfterTheVariableIsRemoved) {
+    setenv("PKCS11_OXL_DEBUG", "1", 1);
+    applyTraceSetting();
+    unsetenv("PKCS11_OXL_DEBUG");
+    applyTraceSetting();
+    testing::internal::CaptureStdout();
+    trace("still %s\n", "on");
+    EXPECT_EQ("still on\n", testing::internal::GetCapturedStdout());
+}
+
+TEST_F(FrameTest, Conversions) {
+    CK_VERSION v211 = {2, 11};
+    CK_VERSION v10 = {1, 0};
+    EXPECT_EQ(523, versionToInt(v211));
+    EXPECT_EQ(256, versionToInt(v10));
+    EXPECT_EQ(0xFFFFFFFFUL, jintToUlong(-1));
+    EXPECT_EQ(-1, ulongToJint(0xFFFFFFFFUL));
+    EXPECT_EQ(JNI_TRUE, bboolToJBoolean(2));
+    EXPECT_EQ(nullptr, allocateElements(~size_t(0) / 4, 8));
+}
+
+}  // namespace
