@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -53,4 +54,14 @@ std::string captureStdout(const std::function<void()>& action) {
     std::string text = readFile(name);
     unlink(name);
     return text;
+}
+
+std::string todaysLogName() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[64];
+    std::snprintf(name, sizeof name, "tavodll_%04d-%02d-%02d.log", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday);
+    return name;
 }

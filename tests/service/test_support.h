@@ -21,3 +21,6 @@ void writeFile(const std::string& path, const std::string& content);
 
 // What the action printed on standard output (through stdio and file descriptor 1).
 std::string captureStdout(const std::function<void()>& action);
+
+// The name of today's tavo2 log file.
+std::string todaysLogName();
