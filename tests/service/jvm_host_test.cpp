@@ -277,6 +277,16 @@ TEST_F(JvmHostTest, CallsFromSeveralThreads) {
     EXPECT_EQ(countEntries(run.log, D("nativeresult!=NULL\n")), 90);
 }
 
+TEST_F(JvmHostTest, ACreationRefusedForAnyReasonIsAFailure) {
+    // The host's own JVM makes tavo2's creation answer JNI_EEXIST (-5), not -1.
+    writeConfig(proxyConfig(TESTPROXY_JAR));
+    HostRun run = runHost({"ownJvm", LIBJVM_PATH, "start", "check"});
+    ASSERT_EQ(run.exitCode, 0) << run.logText;
+    EXPECT_EQ(run.results, (Strings{"ownJvm=0", "start=0", "check=NULL"}));
+    EXPECT_RUN(run.log, D("javaFuncPtr...invocata, result=-5\n"), E("IMPOSSIBILE CARICARE JVM\n"),
+               D("JVM libero risorse classpath\n"), D("getEnv...\n"), E("getEnv: JVM nulla\n"));
+}
+
 TEST_F(JvmHostTest, UnloadingGivesTheHostItsStandardStreamsBack) {
     HostRun run = runHost({"sendS", "DLLECHO", "a", "b", "unload"});
     ASSERT_EQ(run.exitCode, 0);

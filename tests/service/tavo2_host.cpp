@@ -8,6 +8,7 @@
 //   sendNoOut <servizio> <mittente> <messaggio>         (null statusOk and errorNumber)
 //   parallelSend <threads> <calls each>                 (servizio OK, checks every reply)
 //   parallelCode <threads> <codes each>                 (counts distinct random parts)
+//   ownJvm <libjvm path>                                (the host creates a JVM of its own first)
 #include <dlfcn.h>
 
 #include <atomic>
@@ -110,6 +111,22 @@ void parallelCode(int threads, int calls) {
     std::fprintf(out, "parallelCode=%zu/%d\n", parts.size(), total);
 }
 
+// A host that already runs a JVM: the process can hold only one.
+void createOwnJvm(const char* runtimePath) {
+    using CreateFn = int (*)(void**, void**, void*);
+    void* runtime = dlopen(runtimePath, RTLD_NOW | RTLD_LOCAL);
+    auto create = runtime != nullptr ? reinterpret_cast<CreateFn>(dlsym(runtime, "JNI_CreateJavaVM")) : nullptr;
+    struct InitArgs {
+        int version;
+        int nOptions;
+        void* options;
+        unsigned char ignoreUnrecognized;
+    } args = {0x10002, 0, nullptr, 1};
+    void* vm = nullptr;
+    void* env = nullptr;
+    std::fprintf(out, "ownJvm=%d\n", create != nullptr ? create(&vm, &env, &args) : -100);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,6 +163,8 @@ int main(int argc, char** argv) {
         } else if (command == "parallelCode" && remaining >= 2) {
             parallelCode(std::atoi(argv[i + 1]), std::atoi(argv[i + 2]));
             i += 2;
+        } else if (command == "ownJvm" && remaining >= 1) {
+            createOwnJvm(argv[++i]);
         } else if (command == "unload") {
             dlclose(library);
             library = nullptr;
