@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -115,20 +115,58 @@ std::string readDailyLogs(const std::string& prefix) {
     return text;
 }
 
-std::vector<std::string> stubLogEntries(const std::string& logText) {
-    static const std::regex prefix(R"(\[\d\d/\d\d/\d{4} \d\d:\d\d:\d\d:\d{3}\] (DEBUG|WARN|ERROR) - )");
-    std::vector<std::string> entries;
-    size_t previousEnd = 0;
-    for (auto match = std::sregex_iterator(logText.begin(), logText.end(), prefix); match != std::sregex_iterator();
-         ++match) {
-        size_t start = static_cast<size_t>(match->position());
-        if (entries.empty() && start != 0) return {};
-        if (!entries.empty()) entries.back() += logText.substr(previousEnd, start - previousEnd);
-        entries.push_back((*match)[1].str() + " ");
-        previousEnd = start + static_cast<size_t>(match->length());
+namespace {
+
+// Length of a stub log prefix "[dd/mm/yyyy hh:mm:ss:mmm] LEVEL - " at pos, or 0.
+size_t stubPrefixAt(const std::string& text, size_t pos) {
+    static const std::string stamp = "[00/00/0000 00:00:00:000] ";
+    if (text.size() - pos < stamp.size()) return 0;
+    for (size_t i = 0; i < stamp.size(); ++i) {
+        char c = text[pos + i];
+        if (stamp[i] == '0' ? (c < '0' || c > '9') : c != stamp[i]) return 0;
     }
-    if (!entries.empty()) entries.back() += logText.substr(previousEnd);
+    for (const char* level : {"DEBUG - ", "WARN - ", "ERROR - "}) {
+        if (text.compare(pos + stamp.size(), std::strlen(level), level) == 0) return stamp.size() + std::strlen(level);
+    }
+    return 0;
+}
+
+bool isCodeSymbol(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z' && c != 'I' && c != 'O'); }
+
+}  // namespace
+
+std::vector<std::string> stubLogEntries(const std::string& logText) {
+    std::vector<std::string> entries;
+    for (size_t pos = 0; pos < logText.size();) {
+        size_t prefix = stubPrefixAt(logText, pos);
+        if (prefix != 0) {
+            std::string level = logText.substr(pos + 26, prefix - 26 - 3);
+            entries.push_back(level + " ");
+            pos += prefix;
+        } else if (entries.empty()) {
+            return {};
+        } else {
+            entries.back() += logText[pos++];
+        }
+    }
     return entries;
+}
+
+std::string maskCodes(const std::string& text) {
+    std::string masked;
+    for (size_t pos = 0; pos < text.size();) {
+        bool code = text.compare(pos, 3, "999") == 0 && text.size() - pos >= 16 &&
+                    std::all_of(text.begin() + static_cast<long>(pos) + 3, text.begin() + static_cast<long>(pos) + 16,
+                                isCodeSymbol) &&
+                    (text.size() - pos == 16 || !isCodeSymbol(text[pos + 16]));
+        if (code) {
+            masked += "<code>";
+            pos += 16;
+        } else {
+            masked += text[pos++];
+        }
+    }
+    return masked;
 }
 
 void writeServiceConfiguration(const std::string& classPath, const std::vector<std::string>& options) {

@@ -48,5 +48,9 @@ std::string readDailyLogs(const std::string& prefix);
 // the next entry on their line, which the split undoes. An empty result marks a malformed log.
 std::vector<std::string> stubLogEntries(const std::string& logText);
 
+// The text with every transaction code of company "999" (its 13 symbols from the code
+// alphabet) replaced by "<code>", so a report with codes compares exactly.
+std::string maskCodes(const std::string& text);
+
 // The configuration file for the real service client: class path first, then the JVM.
 void writeServiceConfiguration(const std::string& classPath, const std::vector<std::string>& options = {});

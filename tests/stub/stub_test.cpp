@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -77,18 +76,18 @@ TEST_F(StubInstallation, WithoutUpdateRemovesTheProbeAndForwardsEveryExport) {
     ASSERT_EQ(0, run.exitStatus) << run.report;
     // The echo service answers without Java and leaves the out-parameters alone; a real send
     // sets them from the proxy's response.
-    EXPECT_TRUE(std::regex_match(run.report, std::regex("loaded\n"
-                                                        "startTavo=1\n"
-                                                        "getCodiceTAVO=999[0-9A-HJ-NP-Z]{13}\n"
-                                                        "getVersionePorta=" SERVICE_VERSION "\n"
-                                                        "getRideConfig=42\n"
-                                                        "checkTransport=OK\n"
-                                                        "sendMessageS=SERVIZIO=DLLECHO\\\\nMITTENTE=M\\\\nMESSAGGIO=X\n"
-                                                        "statusOk=12345 errorNumber=12345\n"
-                                                        "sendMessageA=<risposta tipo=\"A\" servizio=\"PRENOTA\" mittente=\"M\"/>\n"
-                                                        "statusOk=-1 errorNumber=7\n"
-                                                        "stopTavo done\n")))
-        << run.report;
+    EXPECT_EQ("loaded\n"
+              "startTavo=1\n"
+              "getCodiceTAVO=<code>\n"
+              "getVersionePorta=" SERVICE_VERSION "\n"
+              "getRideConfig=42\n"
+              "checkTransport=OK\n"
+              "sendMessageS=SERVIZIO=DLLECHO\\nMITTENTE=M\\nMESSAGGIO=X\n"
+              "statusOk=12345 errorNumber=12345\n"
+              "sendMessageA=<risposta tipo=\"A\" servizio=\"PRENOTA\" mittente=\"M\"/>\n"
+              "statusOk=-1 errorNumber=7\n"
+              "stopTavo done\n",
+              maskCodes(run.report));
 
     EXPECT_FALSE(fileExists(kUpdate));
     EXPECT_FALSE(fileExists(kBackup));

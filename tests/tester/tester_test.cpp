@@ -1,7 +1,6 @@
 // tavotester end to end in scratch installations: its log, the dump file and the exit status.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -37,11 +36,11 @@ protected:
 const char kPositiveLog[] =
     "dll loaded\n"
     "getCodiceTAVO invocata\n"
-    "Codice tavo generato: '999[0-9A-HJ-NP-Z]{13}'\n"
+    "Codice tavo generato: '<code>'\n"
     "got load startTavo\n"
     "startTavo executed 1\n"
     "Versione porta: '" SERVICE_VERSION "'\n"
-    "Ride config: '-?[0-9]+'\n"
+    "Ride config: '42'\n"
     "checkTransport executed\n"
     "CheckTransportResponse: OK\n"
     "Esito: POSITIVO\n"
@@ -54,8 +53,7 @@ TEST_F(TesterInstallation, PositiveCheckDumpsOkAndExitsZero) {
     install(SERVICE_PATH);
     writeServiceConfiguration(PROXY_CLASS_PATH);
     EXPECT_EQ(0, runTester({}, true));
-    std::string log = testerLog();
-    EXPECT_TRUE(std::regex_match(log, std::regex(kPositiveLog))) << log;
+    EXPECT_EQ(kPositiveLog, maskCodes(testerLog()));
     EXPECT_EQ("OK", readFile("CheckDump.txt"));
 }
 
@@ -103,21 +101,21 @@ TEST_F(TesterInstallation, NullTransportResponseIsNegative) {
 TEST_F(TesterInstallation, PartialServiceClientGivesNegativeVerdict) {
     install(PARTIAL_PATH);
     EXPECT_EQ(kExitNegative, runTester());
-    EXPECT_TRUE(std::regex_match(testerLog(), std::regex("dll loaded\n"
-                                                         "getCodiceTAVO invocata\n"
-                                                         "Codice tavo generato: '999PARTIAL0000000'\n"
-                                                         "got load startTavo\n"
-                                                         "startTavo executed 1\n"
-                                                         "Versione porta: '\\(null\\)'\n"
-                                                         "Ride config: '7'\n"
-                                                         "checkTransport executed\n"
-                                                         "CheckTransportResponse: checkTransport: funzione NULL\n"
-                                                         "Esito: NEGATIVO\n"
-                                                         "got load stopTavo\n"
-                                                         "stopTavo executed\n"
-                                                         "return =-3\n"
-                                                         "FreeLibrary hGetProcIDDLL...OK\n")))
-        << testerLog();
+    EXPECT_EQ("dll loaded\n"
+              "getCodiceTAVO invocata\n"
+              "Codice tavo generato: '999PARTIAL0000000'\n"
+              "got load startTavo\n"
+              "startTavo executed 1\n"
+              "Versione porta: '(null)'\n"
+              "Ride config: '7'\n"
+              "checkTransport executed\n"
+              "CheckTransportResponse: checkTransport: funzione NULL\n"
+              "Esito: NEGATIVO\n"
+              "got load stopTavo\n"
+              "stopTavo executed\n"
+              "return =-3\n"
+              "FreeLibrary hGetProcIDDLL...OK\n",
+              testerLog());
     EXPECT_EQ("checkTransport: funzione NULL", readFile("CheckDump.txt"));
 }
 
