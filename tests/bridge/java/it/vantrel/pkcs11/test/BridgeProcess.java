@@ -31,6 +31,11 @@ public final class BridgeProcess {
 
     /** Runs the scenario with PKCS11_OXL_DEBUG set to debug (null: unset), in a new folder. */
     public static BridgeProcess run(String debug, String scenario, String... args) {
+        return runDriver(Scenarios.class, debug, scenario, args);
+    }
+
+    /** The same with another driver class (a main taking the scenario name, then its steps). */
+    public static BridgeProcess runDriver(Class<?> driver, String debug, String scenario, String... args) {
         try {
             Path workDir = Files.createTempDirectory(Paths.get(System.getenv("BRIDGE_WORK_DIR")), scenario);
             List<String> command = new ArrayList<>();
@@ -41,7 +46,7 @@ public final class BridgeProcess {
                     "vantrel.scriptModuleNoExtension", "vantrel.softhsm")) {
                 command.add("-D" + property + "=" + System.getProperty(property));
             }
-            command.add(Scenarios.class.getName());
+            command.add(driver.getName());
             command.add(scenario);
             command.addAll(List.of(args));
             ProcessBuilder builder = new ProcessBuilder(command).directory(workDir.toFile());
