@@ -4,22 +4,7 @@
 # Usage: scripts/demo-service.sh [linux64 build dir]   (default build/linux64, already built)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/linux64}" && pwd)
-java=$(readlink -f "$(command -v java)")
-jvm_library="$(dirname "$(dirname "$java")")/lib/server/libjvm.so"
-work_dir=$(mktemp -d)
-service_pid=""
-cleanup() {
-  [ -z "$service_pid" ] || { kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; }
-  rm -rf "$work_dir"
-}
-trap cleanup EXIT
-
-"$java" -jar "$build/java/service/tavo-xmlservice.jar" 0 "$work_dir/port" >/dev/null &
-service_pid=$!
-for _ in $(seq 1 600); do [ -s "$work_dir/port" ] && break; sleep 0.05; done
-[ -s "$work_dir/port" ] || { echo "the local XML service did not start" >&2; exit 1; }
-endpoint="http://127.0.0.1:$(cat "$work_dir/port")/tavo"
+. "$root/scripts/xml-service.sh" "${1:-$root/build/linux64}"
 
 printf '%s\njvmdllpath=%s\noption=-Dtavo.endpoint=%s\n' \
   "$build/java/service/tavo-proxy.jar" "$jvm_library" "$endpoint" >"$work_dir/tavodll_classpath.conf"

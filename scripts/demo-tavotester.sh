@@ -4,22 +4,8 @@
 # Usage: scripts/demo-tavotester.sh [linux64 build dir]   (default build/linux64, already built)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/linux64}" && pwd)
-java=$(readlink -f "$(command -v java)")
-jvm_library="$(dirname "$(dirname "$java")")/lib/server/libjvm.so"
-install_dir=$(mktemp -d)
-service_pid=""
-cleanup() {
-  [ -z "$service_pid" ] || { kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; }
-  rm -rf "$install_dir"
-}
-trap cleanup EXIT
-
-"$java" -jar "$build/java/service/tavo-xmlservice.jar" 0 "$install_dir/port" >/dev/null &
-service_pid=$!
-for _ in $(seq 1 600); do [ -s "$install_dir/port" ] && break; sleep 0.05; done
-[ -s "$install_dir/port" ] || { echo "the local XML service did not start" >&2; exit 1; }
-endpoint="http://127.0.0.1:$(cat "$install_dir/port")/tavo"
+. "$root/scripts/xml-service.sh" "${1:-$root/build/linux64}"
+install_dir=$work_dir
 
 cp "$build/stub/libtavo.so" "$build/service/libtavo2.so" "$build/tester/tavotester" "$install_dir/"
 cat >"$install_dir/tavodll_classpath.conf" <<CONF
