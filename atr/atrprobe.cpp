@@ -4,6 +4,7 @@
 
 #include "pcsc.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -14,7 +15,8 @@ using platform::PcscContext;
 using platform::PcscResult;
 
 // Shared by every caller in the process; getatrstr lowers it only for the length of its call.
-int atrVerbose = 1;
+// Atomic because Java may call from several threads at once.
+std::atomic<int> atrVerbose{1};
 
 constexpr PcscResult outOfMemory = 14;
 constexpr int readerTableSize = 10;

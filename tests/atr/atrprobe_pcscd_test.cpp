@@ -11,7 +11,8 @@
 
 namespace {
 
-// Well-formed ATRs of 19, 20, 32 and 33 bytes (the last one more than the probe has room for).
+// Well-formed ATRs of 2, 19, 20, 32 and 33 bytes (the last one more than the probe has room for).
+const char* const atr2Hex = "3b00";
 const char* const atr19Hex = "3b8e800180318066b1840c016e0183009000" "1c";
 const char* const atr20Hex = "3b8f8001804f0ca000000306030001000000006a";
 const char* const atr32Hex = "3bff96000081f1fe4500f10000001f034142434445464748494a4b4c4d4e4f0f";
@@ -143,7 +144,10 @@ TEST_F(VirtualReaders, VerboseReportShowsListingsAndTheMappedCardState) {
   EXPECT_TRUE(contains(probe.output, "\n returned atr \n\n"));
 }
 
-TEST_F(VirtualReaders, LongestAtrFitsAndOneByteMoreIsRefused) {
+TEST_F(VirtualReaders, AtrsFromShortestToLongestFitAndOneByteMoreIsRefused) {
+  insertCard(0, atr2Hex);
+  EXPECT_EQ(runGetatrstr(0).atr(), fromHex(atr2Hex));
+
   insertCard(0, atr32Hex);
   Probe fits = runGetatrstr(0);
   EXPECT_EQ(fits.result, 0);

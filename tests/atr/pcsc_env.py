@@ -149,12 +149,11 @@ def wait_for_card(directory, slot, present):
     with_context(directory, work)
 
 
-def start(directory, readers):
-    if os.path.exists(state_path(directory)):
-        stop(directory)
-    os.makedirs(directory, mode=0o700, exist_ok=True)
+def launch_pcscd(directory, readers):
+    """Starts pcscd with vpcd on fresh ports; returns whether it serves the expected readers."""
     conf = os.path.join(directory, "reader.conf.d")
-    os.makedirs(conf, exist_ok=True)
+    shutil.rmtree(conf, ignore_errors=True)
+    os.makedirs(conf)
     port = free_port_pair()
     if readers:
         with open(os.path.join(conf, "vpcd"), "w") as f:
@@ -167,7 +166,7 @@ def start(directory, readers):
     listener.bind(socket_path)
     listener.listen(32)
     os.chmod(socket_path, 0o666)
-    log = os.open(os.path.join(directory, "pcscd.log"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    log = os.open(os.path.join(directory, "pcscd.log"), os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o600)
     pid = os.fork()
     if pid == 0:
         try:
@@ -186,9 +185,20 @@ def start(directory, readers):
     os.close(log)
     with open(state_path(directory), "w") as f:
         json.dump({"pcscd": pid, "port": port, "readers": readers}, f)
-    names = with_context(directory, reader_names)
-    if len(names) != readers:
-        fail("pcscd serves %d readers, expected %d" % (len(names), readers))
+    return len(with_context(directory, reader_names)) == readers
+
+
+def start(directory, readers):
+    if os.path.exists(state_path(directory)):
+        stop(directory)
+    os.makedirs(directory, mode=0o700, exist_ok=True)
+    # Another program may take the chosen ports before vpcd binds them: then try fresh ones.
+    for _ in range(3):
+        if launch_pcscd(directory, readers):
+            return
+        terminate(load_state(directory)["pcscd"], "pcscd")
+    stop(directory)
+    fail("pcscd did not serve %d readers" % readers)
 
 
 def card_pid_path(directory, slot):
