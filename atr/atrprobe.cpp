@@ -30,7 +30,7 @@ constexpr std::uint32_t listingGuard = 2;
 
 const char* const errorLine = "\nError [0x%lx]: Program terminated abnormally.\n";
 const char* const noReaderLine = "No registered reader was found for the specified reader group(s) [%s].\n";
-// What the original report shows for the null group list and the null ATR.
+// The null group list and the null ATR appear in the report as printf shows a null string.
 const char* const nullText = "(null)";
 
 // A release or free that follows a step changes its result only if it was success so far.
