@@ -288,9 +288,12 @@ TEST_F(JvmHostTest, ACreationRefusedForAnyReasonIsAFailure) {
 }
 
 TEST_F(JvmHostTest, UnloadingGivesTheHostItsStandardStreamsBack) {
+    writeFile("stdout.log", "left by an earlier run\n");
+    writeFile("stderr.log", "left by an earlier run\n");
     HostRun run = runHost({"sendS", "DLLECHO", "a", "b", "unload"});
     ASSERT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.stdoutLog, "SERVIZIO=DLLECHO\nMITTENTE=a\nMESSAGGIO=b\n");
+    EXPECT_EQ(run.stderrLog, "");
     EXPECT_EQ(run.hostStdout, "printed after unload\n");
     ASSERT_GE(run.log.size(), 2u);
     EXPECT_EQ(run.log.back(), D("DLL_PROCESS_DETACH\n"));
