@@ -141,3 +141,77 @@ CK_RV bridgeOpenSessionAndGetRSACredential(const char* alias, CK_ULONG aliasLen,
     trace(" Done(Certif.=%li)\n", *certificate);
     return rv;
 }
+
+// Calls the extension with the alias and PIN characters, released as soon as it answered.
+// False after an exception was raised.
+static bool fetchRsaCredential(JNIEnv* env, jstring alias, jint selector, jstring pin, CK_SLOT_ID* slotID,
+                               CK_SESSION_HANDLE* sessionHandle, CK_OBJECT_HANDLE handles[3]) {
+    JStringChars aliasChars(env, alias);
+    if (aliasChars.chars() == nullptr) {
+        throwMessageException(env, "Internal error");
+        return false;
+    }
+    CK_ULONG aliasLen = static_cast<CK_ULONG>(std::strlen(aliasChars.chars()));
+    trace(" alias len =%li \n", aliasLen);
+    trace("JNI: pin is null ?... ");
+    JStringChars pinChars(env, pin);
+    if (pin != nullptr && pinChars.chars() == nullptr) {
+        throwMessageException(env, "Internal error");
+        return false;
+    }
+    CK_ULONG pinLen = pinChars.chars() != nullptr ? static_cast<CK_ULONG>(std::strlen(pinChars.chars())) : 0;
+    trace(" pin len =%li \n", pinLen);
+    CK_RV rv = bridgeOpenSessionAndGetRSACredential(aliasChars.chars(), aliasLen, jintToUlong(selector),
+                                                    pinChars.chars(), pinLen, slotID, sessionHandle, &handles[0],
+                                                    &handles[1], &handles[2]);
+    if (rv != CKR_OK) {
+        throwErrorCodeFlagged(env, rv);
+        return false;
+    }
+    return true;
+}
+
+BRIDGE_NATIVE(jobjectArray) Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject self,
+                                                                                    jstring alias, jint selector,
+                                                                                    jstring pin) {
+    trace("JNI: start getRSAcredential... \n");
+    CK_SLOT_ID slotID = 0;
+    CK_SESSION_HANDLE sessionHandle = 0;
+    CK_OBJECT_HANDLE handles[3] = {0, 0, 0};  // private key, public key, certificate
+    if (!fetchRsaCredential(env, alias, selector, pin, &slotID, &sessionHandle, handles)) return nullptr;
+
+    trace("JNI: creating PKCS11Slot\n");
+    LocalRef<jclass> slotClass(env, nullptr);
+    jmethodID slotConstructor = nullptr;
+    if (!findConstructor(env, BRIDGE_CLASS_SLOT, BRIDGE_CTOR_SLOT, slotClass, &slotConstructor)) return nullptr;
+    trace(" value= %li ...", slotID);
+    LocalRef<jobject> slot(env, env->NewObject(slotClass.get(), slotConstructor, self, ulongToJint(slotID)));
+    if (!slot) return nullptr;
+    trace(" slot OK\n");
+
+    trace("JNI: creating PKCS11Session...");
+    LocalRef<jobject> session(env, newPeer(env, BRIDGE_CLASS_SESSION, BRIDGE_CTOR_SESSION, slot.get(), sessionHandle));
+    if (!session) return nullptr;
+    trace(" session OK\n");
+
+    trace("JNI: creating array PKCS11Object...");
+    LocalRef<jclass> objectClass(env, nullptr);
+    jmethodID objectConstructor = nullptr;
+    if (!findConstructor(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, objectClass, &objectConstructor)) return nullptr;
+    LocalRef<jobjectArray> array(env, env->NewObjectArray(3, objectClass.get(), nullptr));
+    if (!array) return nullptr;
+    for (jsize i = 0; i < 3; i++) {
+        trace("JNI: adding element %li ...", static_cast<long>(i));
+        if (handles[i] == CK_INVALID_HANDLE) {
+            trace("NULL found");
+        } else {
+            trace("%li found", handles[i]);
+            LocalRef<jobject> object(env, env->NewObject(objectClass.get(), objectConstructor, session.get(),
+                                                         ulongToJint(handles[i])));
+            if (!object) return nullptr;
+            env->SetObjectArrayElement(array.get(), i, object.get());
+        }
+        trace(" OK\n");
+    }
+    return array.release();
+}

@@ -109,8 +109,8 @@ static CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo) {
     script::pad(pInfo->model, sizeof pInfo->model, text("token.model", "Script"));
     script::pad(pInfo->serialNumber, sizeof pInfo->serialNumber, text("token.serialNumber", "0001"));
     pInfo->flags = number("token.flags", CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED);
-    std::vector<CK_ULONG> counters = numbers(text("token.counters", "0 0 0 0 0 0 0 0 0 0 0"));
-    counters.resize(11, 0);
+    std::vector<CK_ULONG> counters = numbers(text("token.counters", "0 0 0 0 0 0 0 0 0 0"));
+    counters.resize(10, 0);
     CK_ULONG* fields[] = {&pInfo->ulMaxSessionCount,    &pInfo->ulSessionCount,       &pInfo->ulMaxRwSessionCount,
                           &pInfo->ulRwSessionCount,     &pInfo->ulMaxPinLen,          &pInfo->ulMinPinLen,
                           &pInfo->ulTotalPublicMemory,  &pInfo->ulFreePublicMemory,   &pInfo->ulTotalPrivateMemory,

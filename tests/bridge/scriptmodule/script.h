@@ -16,7 +16,7 @@
 //   slots.count            count reported by the length query, overriding the list size
 //   slot.description, slot.manufacturerID, slot.flags, slot.hardwareVersion, slot.firmwareVersion
 //   token.label, token.manufacturerID, token.model, token.serialNumber, token.flags,
-//   token.counters (ulMaxSessionCount ... ulFreePrivateMemory, 11 numbers),
+//   token.counters (ulMaxSessionCount ... ulFreePrivateMemory, 10 numbers),
 //   token.hardwareVersion, token.firmwareVersion, token.utcTime
 //   mechanisms             mechanism types in order; mechanismInfo "min max flags"
 //   session                handle C_OpenSession hands out (default 1)

@@ -1,6 +1,7 @@
 package it.vantrel.pkcs11.test;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import org.junit.jupiter.api.Test;
@@ -117,5 +118,85 @@ class TraceTest {
                 + "JNI: PKCS11.libFinalize\n"
                 + "JNI:BRIDGE: Finalizing... Done: 0\n";
         assertTrace(expected, run.stdout);
+    }
+
+    private static final String INIT = "JNI: PKCS11.libInitialize\n" + "JNI:BRIDGE: Initializing... Done: 0\n";
+    private static final String FINAL = "JNI: PKCS11.libFinalize\n" + "JNI:BRIDGE: Finalizing... Done: 0\n";
+
+    private static String rsaCall(int pinLength, boolean lookUp) {
+        return "JNI: start getRSAcredential... \n alias len =5 \nJNI: pin is null ?...  pin len =" + pinLength + " \n"
+                + (lookUp ? "JNI:BRIDGE: loaded library?JNI:BRIDGE: getting address... Done: {addr}\n" : "")
+                + "JNI:BRIDGE: Calling C_OpenSessionAndGetRSACredential...alias (len=5)...PIN (len=" + pinLength
+                + ")... Done(slot=3)\n Done(session=40)\n Done(pPrivate {addr})\n Done(pPublic  {addr})\n"
+                + " Done(pCertif. {addr})\n Done(Private=11)\n Done(Public =0)\n Done(Certif.=13)\n"
+                + "JNI: creating PKCS11Slot\n value= 3 ... slot OK\n"
+                + "JNI: creating PKCS11Session... session OK\n"
+                + "JNI: creating array PKCS11Object...JNI: adding element 0 ...11 found OK\n"
+                + "JNI: adding element 1 ...NULL found OK\nJNI: adding element 2 ...13 found OK\n";
+    }
+
+    @Test
+    void rsaExtensionIsLookedUpOnceWhenFound() {
+        ScriptModule.script("rsa.slot 3", "rsa.session 40", "rsa.private 11", "rsa.public 0", "rsa.certificate 13");
+        BridgeProcess run = BridgeProcess.run("1", "rsa", "load=script", "init", "rsa=alias:2:null",
+                "rsa=alias:2:1234", "final");
+        assertTrace(String.format(LOAD, ScriptModule.path()) + INIT + rsaCall(0, true) + rsaCall(4, false) + FINAL,
+                run.stdout);
+    }
+
+    @Test
+    void missingRsaExtensionIsLookedUpOnEveryCall() {
+        ScriptModule.script("");
+        BridgeProcess run = BridgeProcess.run("1", "noext", "load=noext", "init", "rsa=alias:0:null",
+                "rsa=alias:0:null", "final");
+        String failing = "JNI: start getRSAcredential... \n alias len =5 \nJNI: pin is null ?...  pin len =0 \n"
+                + "JNI:BRIDGE: loaded library?JNI:BRIDGE: getting address... Done: 0\n"
+                + "JNI: Throwing exc number 80000001... Done\n";
+        assertTrace(String.format(LOAD, ScriptModule.pathWithoutExtension()) + INIT + failing + failing + FINAL,
+                run.stdout);
+        assertTrue(run.stderr.contains("exception 0x80000001 true"), run.stderr);
+    }
+
+    @Test
+    void slotAndSessionTracesShowHandlesAndPinLengthsOnly() {
+        ScriptModule.script("session 7", "mechanisms 1 6", "rv.C_Logout 0xB3");
+        BridgeProcess run = BridgeProcess.run("1", "session", "load=script", "init", "slot=2", "slotinfo",
+                "tokeninfo", "sn", "mechs", "mechinfo=6", "open=6", "login=false:secret", "sessioninfo", "logout",
+                "setpin=old:newer", "close", "closeall", "final");
+        String expected = String.format(LOAD, ScriptModule.path()) + INIT
+                + "JNI: start PKCS11Slot.getInfo... (slot= 2)\n"
+                + "JNI:BRIDGE: Calling C_GetSlotInfo... Done\n"
+                + "JNI: creating jobject PKCS11SlotInfo...OK\n"
+                + "JNI: start PKCS11Slot.getTokenInfo... (slot= 2)\n"
+                + "JNI:BRIDGE: Calling C_GetTokenInfo... Done\n"
+                + "JNI: creating jobject PKCS11TokenInfo...OK\n"
+                + "JNI: start PKCS11Slot.getTokenSN... (slot= 2)\n"
+                + "JNI:BRIDGE: Calling C_GetTokenInfo... Done\n"
+                + "JNI: start PKCS11Slot.getMechList... (slot= 2)\n"
+                + "JNI:BRIDGE: Calling C_GetMechanismList...(mechs=2)...\n Done\n"
+                + "JNI: creating array of 2 Mechanism...OK\n"
+                + "JNI: start PKCS11Slot.getMechanismInfo... (slot= 2) (mach=6)\n"
+                + "JNI:BRIDGE: Calling C_GetMechanismInfo... Done\n"
+                + "JNI: creating jobject PKCS11MechanismInfo...OK\n"
+                + "JNI: start PKCS11Slot.openSession... (slot= 2)\n"
+                + "JNI:BRIDGE: Calling C_OpenSession... Done(session=7)\n"
+                + "JNI: creating jobject NativePKCS11Session...OK\n"
+                + "JNI: start PKCS11Session.login... (session= 7)\n"
+                + "JNI:BRIDGE: Calling C_Login (l=6)... Done\n"
+                + "JNI: start PKCS11Session.getInfo... (session= 7)\n"
+                + "JNI:BRIDGE: Calling C_GetSessionInfo... Done\n"
+                + "JNI: creating jobject PKCS11SessionInfo...OK\n"
+                + "JNI: start PKCS11Session.logout... (session= 7)\n"
+                + "JNI:BRIDGE: Calling C_Logout ... Done\n"
+                + "JNI: Throwing exc number b3... Done\n"
+                + "JNI: start PKCS11Session.setPin... (session= 7)\n"
+                + "JNI:BRIDGE: Calling C_SetPIN... Done\n"
+                + "JNI: start PKCS11Session.closeSession... (session= 7)\n"
+                + "JNI:BRIDGE: Calling C_CloseSession... Done\n"
+                + "JNI: start PKCS11Slot.closeAllSessions... (slot= 2)\n"
+                + "JNI:BRIDGE: Calling C_CloseAllSessions... Done\n"
+                + FINAL;
+        assertTrace(expected, run.stdout);
+        assertFalse(run.stdout.contains("secret") || run.stdout.contains("newer"));
     }
 }

@@ -1,0 +1,116 @@
+// Natives of NativePKCS11Session: closing, session information and authentication.
+// A PIN is handed to the module as the JVM's characters, never copied, traced or kept.
+#include <cstring>
+
+#include "frame.h"
+
+static CK_USER_TYPE userTypeOf(jboolean securityOfficer) {
+    return securityOfficer ? CKU_SO : CKU_USER;
+}
+
+// Start text, session handle read from the peer; the "(session= %li)" line when asked.
+static bool startSessionNative(JNIEnv* env, jobject self, const char* startText, bool traceHandle,
+                               CK_SESSION_HANDLE* session) {
+    trace("%s", startText);
+    if (!getSessionHandle(env, self, session)) return false;
+    if (traceHandle) trace("(session= %li)\n", *session);
+    return true;
+}
+
+static void throwOnFailure(JNIEnv* env, CK_RV rv) {
+    if (rv != CKR_OK) throwErrorCode(env, rv);
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(JNIEnv* env, jobject self) {
+    CK_SESSION_HANDLE session;
+    if (!startSessionNative(env, self, "JNI: start PKCS11Session.closeSession... ", true, &session)) return;
+    throwOnFailure(env, bridgeCloseSession(session));
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logout(JNIEnv* env, jobject self) {
+    CK_SESSION_HANDLE session;
+    if (!startSessionNative(env, self, "JNI: start PKCS11Session.logout... ", true, &session)) return;
+    throwOnFailure(env, bridgeLogout(session));
+}
+
+BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JNIEnv* env, jobject self) {
+    CK_SESSION_HANDLE session;
+    if (!startSessionNative(env, self, "JNI: start PKCS11Session.getInfo... ", true, &session)) return nullptr;
+    CK_SESSION_INFO info;
+    std::memset(&info, 0, sizeof info);
+    CK_RV rv = bridgeGetSessionInfo(session, &info);
+    if (rv != CKR_OK) {
+        throwErrorCode(env, rv);
+        return nullptr;
+    }
+    trace("JNI: creating jobject PKCS11SessionInfo...");
+    LocalRef<jclass> cls(env, nullptr);
+    jmethodID constructor = nullptr;
+    if (!findConstructor(env, "it/vantrel/pkcs11/PKCS11SessionInfo", "(III)V", cls, &constructor)) return nullptr;
+    jobject result = env->NewObject(cls.get(), constructor, ulongToJint(info.state), ulongToJint(info.flags),
+                                    ulongToJint(info.ulDeviceError));
+    if (result == nullptr) return nullptr;
+    trace("OK\n");
+    return result;
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv* env, jobject self,
+                                                                        jboolean securityOfficer, jstring pin) {
+    CK_SESSION_HANDLE session;
+    if (!startSessionNative(env, self, "JNI: start PKCS11Session.login... ", false, &session)) return;
+    CK_USER_TYPE userType = userTypeOf(securityOfficer);
+    JStringChars pinChars(env, pin);
+    if (pinChars.chars() == nullptr) {
+        throwMessageException(env, "Internal error");
+        return;
+    }
+    trace("(session= %li)\n", session);
+    throwOnFailure(env, bridgeLogin(session, userType, pinChars.chars()));
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_loginAuthPath(JNIEnv* env, jobject self,
+                                                                                jboolean securityOfficer) {
+    CK_SESSION_HANDLE session;
+    if (!startSessionNative(env, self, "JNI: start PKCS11Session.login... ", false, &session)) return;
+    CK_USER_TYPE userType = userTypeOf(securityOfficer);
+    trace("(session= %li)\n", session);
+    throwOnFailure(env, bridgeLoginProtectedPath(session, userType));
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEnv* env, jobject self, jstring pin) {
+    CK_SESSION_HANDLE session;
+    if (!startSessionNative(env, self, "JNI: start PKCS11Session.initPin... ", true, &session)) return;
+    JStringChars pinChars(env, pin);
+    if (pinChars.chars() == nullptr) {
+        throwMessageException(env, "Internal error");
+        return;
+    }
+    throwOnFailure(env, bridgeInitPIN(session, pinChars.chars()));
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv* env, jobject self, jstring oldPin,
+                                                                         jstring newPin) {
+    CK_SESSION_HANDLE session;
+    if (!startSessionNative(env, self, "JNI: start PKCS11Session.setPin... ", true, &session)) return;
+    JStringChars oldChars(env, oldPin);
+    if (oldChars.chars() == nullptr) {
+        throwMessageException(env, "Internal error");
+        return;
+    }
+    JStringChars newChars(env, newPin);
+    if (newChars.chars() == nullptr) {
+        throwMessageException(env, "Internal error");
+        return;
+    }
+    throwOnFailure(env, bridgeSetPIN(session, oldChars.chars(), newChars.chars()));
+}
+
+BRIDGE_NATIVE(jbyteArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getOperationState(JNIEnv* env, jobject) {
+    throwMessageException(env, "Not supported");
+    return nullptr;
+}
+
+BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setOperationState(JNIEnv* env, jobject, jbyteArray,
+                                                                                    jobject, jobject) {
+    throwMessageException(env, "Not supported");
+}
