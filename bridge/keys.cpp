@@ -1,7 +1,79 @@
 // Secret-key generation, key wrapping and unwrapping of NativePKCS11Session, and the refused
 // derivation, random and function-status natives.
+#include <cstdlib>
+
+#include "attributes.h"
 #include "frame.h"
 #include "operations.h"
+
+// These two take the entry count from the type array and ignore values beyond it; a value
+// array shorter than that (or a missing array) would be read past its end and is refused.
+static bool templateArraysFit(JNIEnv* env, jintArray types, jobjectArray values) {
+    if (types != nullptr && values != nullptr && env->GetArrayLength(values) >= env->GetArrayLength(types))
+        return true;
+    throwArgumentsBad(env);
+    return false;
+}
+
+static CK_ATTRIBUTE* allocateTemplate(JNIEnv* env, jsize count) {
+    auto entries = static_cast<CK_ATTRIBUTE*>(allocateElements(static_cast<size_t>(count), sizeof(CK_ATTRIBUTE)));
+    if (entries == nullptr) throwMessageException(env, "Internal error: Out of memory");
+    return entries;
+}
+
+// generateKey announces every step of the conversion, unlike the shared converter.
+static bool convertEntriesTraced(JNIEnv* env, jintArray types, jobjectArray values, CK_ATTRIBUTE* entries,
+                                 jsize count) {
+    IntArrayElements typeElements(env, types, JNI_ABORT);
+    if (count > 0 && typeElements.get() == nullptr) return false;  // the JVM's OutOfMemoryError is pending
+    trace("JNI: attrA OK\n");
+    for (jsize i = 0; i < count; i++) {
+        trace("JNI: inside loop\n");
+        LocalRef<jobject> value(env, env->GetObjectArrayElement(values, i));
+        trace("JNI: temp1 OK\n");
+        bool converted = objectToAttribute(env, typeElements.get()[i], value.get(), &entries[i]);
+        trace("JNI: res?...");
+        if (!converted) {
+            trace("... KO\n");
+            trace("\nERROR: cannot parse passed object %li\n", static_cast<long>(i));
+            typeElements.release();
+            freeTemplate(entries, static_cast<CK_ULONG>(i));
+            return false;
+        }
+        trace("... OK\n");
+    }
+    trace("JNI: array OK\n");
+    return true;
+}
+
+SESSION_NATIVE(jobject, generateKey)(JNIEnv* env, jobject self, jint mechanismType, jobject, jintArray types,
+                                     jobjectArray values) {
+    trace("JNI: start PKCS11Session.genKey...\n");
+    CK_SESSION_HANDLE session;
+    if (!getSessionHandle(env, self, &session)) return nullptr;
+    trace("JNI: session OK\n");
+    CK_MECHANISM mechanism = plainMechanism(mechanismType);
+    trace("JNI: mechanism OK\n");
+    if (!templateArraysFit(env, types, values)) return nullptr;
+    jsize count = env->GetArrayLength(types);
+    trace("JNI: ckLen OK\n");
+    CK_ATTRIBUTE* entries = allocateTemplate(env, count);
+    trace("JNI: ckAttr OK\n");
+    if (entries == nullptr) return nullptr;
+    if (!convertEntriesTraced(env, types, values, entries, count)) return nullptr;
+    OwnedTemplate templ;
+    templ.entries = entries;
+    templ.count = static_cast<CK_ULONG>(count);
+    trace("(session= %li)\n", session);
+    CK_OBJECT_HANDLE key = 0;
+    CK_RV rv = bridgeGenerateKey(session, &mechanism, templ.entries, templ.count, &key);
+    if (rv != CKR_OK) {
+        throwErrorCode(env, rv);
+        return nullptr;
+    }
+    trace("JNI: creating 2 jobject PKCS11Object...");
+    return newPeer(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, self, key);
+}
 
 SESSION_NATIVE(jint, wrapKey)(JNIEnv* env, jobject self, jint mechanismType, jobject, jobject wrappingKey,
                               jobject key, jbyteArray wrapped, jint) {
@@ -42,6 +114,49 @@ SESSION_NATIVE(jint, wrapKey)(JNIEnv* env, jobject self, jint mechanismType, job
         return -1;
     }
     return ulongToJint(length);
+}
+
+SESSION_NATIVE(jobject, unwrapKey)(JNIEnv* env, jobject self, jint mechanismType, jobject, jobject unwrappingKey,
+                                   jbyteArray wrapped, jint, jint wrappedLength, jintArray types, jobjectArray values) {
+    trace("JNI: start PKCS11Session.unwrapKey... ");
+    CK_SESSION_HANDLE session;
+    CK_OBJECT_HANDLE unwrappingHandle;
+    if (!getSessionHandle(env, self, &session) || !getObjectHandle(env, unwrappingKey, &unwrappingHandle))
+        return nullptr;
+    CK_MECHANISM mechanism = plainMechanism(mechanismType);
+    if (!arrayHoldsLength(env, wrapped, wrappedLength)) {
+        throwArgumentsBad(env);
+        return nullptr;
+    }
+    if (!templateArraysFit(env, types, values)) return nullptr;
+    jsize count = env->GetArrayLength(types);
+    OwnedTemplate templ;
+    CK_ATTRIBUTE* entries = allocateTemplate(env, count);
+    if (entries == nullptr) return nullptr;
+    if (!convertEntries(env, types, values, entries, count)) {
+        std::free(entries);
+        return nullptr;
+    }
+    templ.entries = entries;
+    templ.count = static_cast<CK_ULONG>(count);
+    CK_RV rv;
+    CK_OBJECT_HANDLE key = 0;
+    {
+        ByteArrayElements wrappedElements(env, wrapped, JNI_ABORT);
+        if (wrappedElements.get() == nullptr) return nullptr;
+        trace("(session= %li)\n", session);
+        rv = bridgeUnwrapKey(session, &mechanism, unwrappingHandle, wrappedElements.bytes(), jintToUlong(wrappedLength),
+                             templ.entries, templ.count, &key);
+    }
+    if (rv != CKR_OK) {
+        throwErrorCode(env, rv);
+        return nullptr;
+    }
+    trace("JNI: creating PKCS11Object (%li)...", key);
+    jobject peer = newPeer(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, self, key);
+    if (peer == nullptr) return nullptr;
+    trace("OK\n");
+    return peer;
 }
 
 #define NOT_SUPPORTED "Not supported"

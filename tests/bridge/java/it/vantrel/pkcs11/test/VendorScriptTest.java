@@ -123,7 +123,7 @@ class VendorScriptTest extends SessionSuite {
     }
 
     private static String runTraced(String debug, String... steps) {
-        BridgeProcess run = BridgeProcess.runDriver(VendorScenarios.class, debug, "vendor", steps);
+        BridgeProcess run = BridgeProcess.runDriver(SessionScenarios.class, debug, "vendor", steps);
         assertEquals(0, run.exitCode, run.stderr);
         return run.stdout;
     }

@@ -7,12 +7,13 @@ import it.vantrel.pkcs11.nat.NativePKCS11Session;
 import it.vantrel.pkcs11.nat.NativePKCS11Slot;
 
 /**
- * Child-process driver for the lines the card-vendor natives print: binds the scriptable
- * module, then runs the steps given as arguments on session 7 and reports each outcome on
- * standard error. Steps: identrus, status, setstatus=N, logintirvex=BOOL:HEX, setpintirvex=HEX:HEX.
+ * Child-process driver for the lines the session natives print: binds the scriptable module,
+ * then runs the steps given as arguments on session 7 and reports each outcome on standard
+ * error. Steps: identrus, status, setstatus=N, logintirvex=BOOL:HEX, setpintirvex=HEX:HEX,
+ * genkey (class and length Integers), genkeybad (a Long as second value).
  */
-public final class VendorScenarios {
-    private VendorScenarios() {
+public final class SessionScenarios {
+    private SessionScenarios() {
     }
 
     public static void main(String[] args) throws PKCS11Exception {
@@ -53,6 +54,9 @@ public final class VendorScenarios {
             case "setstatus": session.setCardStatus(Integer.parseInt(parts[0])); return "ok";
             case "logintirvex": session.logintirvex(Boolean.parseBoolean(parts[0]), bytes(parts[1])); return "ok";
             case "setpintirvex": session.setPINtirvex(bytes(parts[0]), bytes(parts[1])); return "ok";
+            case "genkey": return session.generateKey(0x1080, null, new int[] {0x0, 0x161}, new Object[] {4, 32})
+                    .getObjectID();
+            case "genkeybad": return session.generateKey(0x1080, null, new int[] {0x0, 0x161}, new Object[] {4, 32L});
             default: throw new IllegalArgumentException("unknown step " + step);
         }
     }
