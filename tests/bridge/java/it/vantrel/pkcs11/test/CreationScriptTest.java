@@ -14,25 +14,10 @@ import it.vantrel.pkcs11.nat.NativePKCS11Session;
 import java.math.BigInteger;
 import java.util.List;
 
-import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 
 /** Object search, creation, certificate install and key pairs against the scriptable module. */
-class CreationScriptTest {
-    private SessionScript script;
-
-    @AfterEach
-    void release() {
-        if (script != null) {
-            script.release();
-        }
-    }
-
-    private NativePKCS11Session bind(String... lines) throws PKCS11Exception {
-        script = new SessionScript(lines);
-        return script.session;
-    }
-
+class CreationScriptTest extends SessionSuite {
     private static void assertPeer(NativePKCS11Session session, int handle, Object peer) {
         NativePKCS11Object object = (NativePKCS11Object) peer;
         assertEquals(handle, object.getObjectID());

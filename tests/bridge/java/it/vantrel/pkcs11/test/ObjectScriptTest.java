@@ -18,11 +18,10 @@ import java.util.Date;
 import java.util.GregorianCalendar;
 import java.util.List;
 
-import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 
 /** Attribute templates and the object natives against the scriptable module. */
-class ObjectScriptTest {
+class ObjectScriptTest extends SessionSuite {
     static final int CKA_CLASS = 0x0;
     static final int CKA_TOKEN = 0x1;
     static final int CKA_LABEL = 0x3;
@@ -34,17 +33,8 @@ class ObjectScriptTest {
     static final int CKA_PUBLIC_EXPONENT = 0x122;
     static final int CKA_VALUE_LEN = 0x161;
 
-    private SessionScript script;
-
-    @AfterEach
-    void release() {
-        if (script != null) {
-            script.release();
-        }
-    }
-
     private NativePKCS11Object object(String... lines) throws PKCS11Exception {
-        script = new SessionScript(lines);
+        bind(lines);
         return script.key(5);
     }
 
