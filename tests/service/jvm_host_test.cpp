@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -133,6 +134,16 @@ TEST_F(JvmHostTest, ConfigurationsThatCannotStartAJvm) {
             EXPECT_EQ(next.rfind(E("no java VM load method - err code "), 0), 0u) << next;
         }
     }
+}
+
+TEST_F(JvmHostTest, UnreadableConfigurationIsReportedWithoutLineEnding) {
+    // A folder opens but cannot be read: the first read fails.
+    ASSERT_EQ(mkdir("tavodll_classpath.conf", 0755), 0);
+    HostRun run = runHost({"start"});
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.results, Strings{"start=0"});
+    EXPECT_RUN(run.log, D("getClassPath  invoked\n"), E("error reading tavodll_classpath.conf"), D("getEnv...\n"),
+               E("getEnv: JVM nulla\n"));
 }
 
 TEST_F(JvmHostTest, WellBehavedProxyThroughAMessyConfiguration) {
