@@ -1,0 +1,197 @@
+package it.vantrel.pkcs11.test;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import it.vantrel.pkcs11.PKCS11Exception;
+import it.vantrel.pkcs11.nat.NativePKCS11;
+import it.vantrel.pkcs11.nat.NativePKCS11Object;
+import it.vantrel.pkcs11.nat.NativePKCS11Session;
+import it.vantrel.pkcs11.nat.NativePKCS11Slot;
+
+import java.math.BigInteger;
+import java.nio.charset.StandardCharsets;
+import java.security.KeyFactory;
+import java.security.PublicKey;
+import java.security.Signature;
+import java.security.spec.RSAPublicKeySpec;
+import java.util.Arrays;
+
+import javax.crypto.Cipher;
+import javax.crypto.spec.SecretKeySpec;
+
+import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+
+/** The Java signing run and the AES operations end to end against a SoftHSM2 token. */
+class CryptoSoftHsmTest {
+    static final int CKA_CLASS = 0x0;
+    static final int CKA_TOKEN = 0x1;
+    static final int CKA_LABEL = 0x3;
+    static final int CKA_VALUE = 0x11;
+    static final int CKA_KEY_TYPE = 0x100;
+    static final int CKA_SENSITIVE = 0x103;
+    static final int CKA_ENCRYPT = 0x104;
+    static final int CKA_DECRYPT = 0x105;
+    static final int CKA_WRAP = 0x106;
+    static final int CKA_UNWRAP = 0x107;
+    static final int CKA_SIGN = 0x108;
+    static final int CKA_VERIFY = 0x10A;
+    static final int CKA_MODULUS = 0x120;
+    static final int CKA_MODULUS_BITS = 0x121;
+    static final int CKA_PUBLIC_EXPONENT = 0x122;
+    static final int CKA_VALUE_LEN = 0x161;
+    static final int CKA_EXTRACTABLE = 0x162;
+    static final int CKO_PRIVATE_KEY = 3;
+    static final int CKO_SECRET_KEY = 4;
+    static final int CKK_AES = 0x1F;
+    static final int CKM_RSA_PKCS_KEY_PAIR_GEN = 0x0;
+    static final int CKM_RSA_PKCS = 0x1;
+    static final int CKM_SHA256_RSA_PKCS = 0x40;
+    static final int CKM_AES_KEY_GEN = 0x1080;
+    static final int CKM_AES_ECB = 0x1081;
+    static final int CKM_AES_KEY_WRAP = 0x2109;
+    static final int SERIAL_RW_SESSION = 0x4 | 0x2;
+
+    private final NativePKCS11 module = new NativePKCS11();
+    private NativePKCS11Session session;
+
+    @BeforeEach
+    void openAndLogin() throws PKCS11Exception {
+        assertNotEquals(0L, module.loadPKCS11Library(SoftHsm.path()));
+        module.libInitialize();
+        NativePKCS11Slot slot = null;
+        for (NativePKCS11Slot candidate : module.getSlotList(true)) {
+            if (candidate.getTokenInfo().label.trim().equals(SoftHsm.LABEL)) {
+                slot = candidate;
+            }
+        }
+        assertNotNull(slot, "initialised token");
+        session = slot.openSession(SERIAL_RW_SESSION, null, null);
+        session.login(false, SoftHsm.USER_PIN);
+    }
+
+    @AfterEach
+    void logoutAndClose() throws PKCS11Exception {
+        session.logout();
+        session.close();
+        module.libFinalize();
+    }
+
+    /** A session RSA key pair; the private key is then found again by its label. */
+    private NativePKCS11Object[] rsaKeyPair(String label) throws PKCS11Exception {
+        Object[] pair = session.generateKeyPair(CKM_RSA_PKCS_KEY_PAIR_GEN, null,
+                new int[] {CKA_TOKEN, CKA_ENCRYPT, CKA_VERIFY, CKA_MODULUS_BITS, CKA_PUBLIC_EXPONENT, CKA_LABEL},
+                new Object[] {false, true, true, 2048, BigInteger.valueOf(65537), label},
+                new int[] {CKA_TOKEN, CKA_SIGN, CKA_DECRYPT, CKA_LABEL},
+                new Object[] {false, true, true, label});
+        session.findObjectsInit(new int[] {CKA_CLASS, CKA_LABEL}, new Object[] {CKO_PRIVATE_KEY, label});
+        NativePKCS11Object privateKey = session.findObject();
+        assertNull(session.findObject());
+        session.findObjectsFinal();
+        assertNotNull(privateKey);
+        assertEquals(((NativePKCS11Object) pair[1]).getObjectID(), privateKey.getObjectID());
+        return new NativePKCS11Object[] {(NativePKCS11Object) pair[0], privateKey};
+    }
+
+    private static PublicKey javaPublicKey(NativePKCS11Object publicKey) throws Exception {
+        BigInteger modulus = new BigInteger(1, publicKey.getByteArrayAttributeValue(CKA_MODULUS));
+        BigInteger exponent = new BigInteger(1, publicKey.getByteArrayAttributeValue(CKA_PUBLIC_EXPONENT));
+        return KeyFactory.getInstance("RSA").generatePublic(new RSAPublicKeySpec(modulus, exponent));
+    }
+
+    @Test
+    void signatureVerifiesInJava() throws Exception {
+        NativePKCS11Object[] keys = rsaKeyPair("signing run");
+        byte[] data = "the document to sign, and bytes past its length".getBytes(StandardCharsets.US_ASCII);
+        int length = 21;
+        session.signInit(CKM_SHA256_RSA_PKCS, null, keys[1]);
+        // Length queries leave the operation active.
+        assertEquals(256, session.sign(data, 0, length, null, 0));
+        assertEquals(256, session.sign(data, 0, length, new byte[0], 0));
+        byte[] signature = new byte[256];
+        assertEquals(256, session.sign(data, 0, length, signature, 0));
+
+        Signature verifier = Signature.getInstance("SHA256withRSA");
+        verifier.initVerify(javaPublicKey(keys[0]));
+        verifier.update(data, 0, length);
+        assertTrue(verifier.verify(signature));
+        // The operation ended with the real call.
+        PKCS11Exception ended = assertThrows(PKCS11Exception.class, () -> session.sign(data, 0, length, null, 0));
+        assertEquals(0x91, ended.getErrorCode(), "CKR_OPERATION_NOT_INITIALIZED");
+    }
+
+    @Test
+    void rsaEncryptionMeetsTheInputLengthAsItsRoom() throws PKCS11Exception {
+        NativePKCS11Object[] keys = rsaKeyPair("encryption");
+        session.encryptInit(CKM_RSA_PKCS, null, keys[0]);
+        PKCS11Exception tooSmall = assertThrows(PKCS11Exception.class,
+                () -> session.encrypt(new byte[10], 0, 10, new byte[256], 0));
+        assertEquals(0x150, tooSmall.getErrorCode(), "CKR_BUFFER_TOO_SMALL");
+    }
+
+    private NativePKCS11Object aesKey(boolean wrapping) throws PKCS11Exception {
+        return session.generateKey(CKM_AES_KEY_GEN, null,
+                new int[] {CKA_CLASS, CKA_KEY_TYPE, CKA_VALUE_LEN, CKA_TOKEN, CKA_ENCRYPT, CKA_DECRYPT, CKA_WRAP,
+                        CKA_UNWRAP, CKA_SENSITIVE, CKA_EXTRACTABLE},
+                new Object[] {CKO_SECRET_KEY, CKK_AES, 32, false, true, true, wrapping, wrapping, false, true});
+    }
+
+    @Test
+    void aesEcbRoundTripProcessesOnlyTheGivenPrefix() throws Exception {
+        NativePKCS11Object key = aesKey(false);
+        byte[] value = key.getByteArrayAttributeValue(CKA_VALUE);
+        assertEquals(32, value.length);
+        byte[] data = new byte[48];
+        Arrays.fill(data, (byte) 0x3C);
+        for (int i = 0; i < 32; i++) {
+            data[i] = (byte) (i * 7);
+        }
+        byte[] encrypted = new byte[48];
+        Arrays.fill(encrypted, (byte) 0x55);
+        session.encryptInit(CKM_AES_ECB, null, key);
+        assertEquals(32, session.encrypt(data, 0, 32, encrypted, 0));
+        Cipher reference = Cipher.getInstance("AES/ECB/NoPadding");
+        reference.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(value, "AES"));
+        assertArrayEquals(reference.doFinal(data, 0, 32), Arrays.copyOf(encrypted, 32));
+        assertEquals((byte) 0x55, encrypted[47]);
+
+        session.decryptInit(CKM_AES_ECB, null, key);
+        assertEquals(32, session.decrypt(encrypted, 0, 32, null, 0));
+        byte[] decrypted = new byte[40];
+        assertEquals(32, session.decrypt(encrypted, 0, 32, decrypted, 0));
+        assertArrayEquals(Arrays.copyOf(data, 32), Arrays.copyOf(decrypted, 32));
+    }
+
+    @Test
+    void wrappedKeyUnwrapsToTheSameKey() throws PKCS11Exception {
+        NativePKCS11Object wrappingKey = aesKey(true);
+        NativePKCS11Object key = aesKey(false);
+        byte[] data = new byte[16];
+        Arrays.fill(data, (byte) 0x21);
+        byte[] encrypted = new byte[16];
+        session.encryptInit(CKM_AES_ECB, null, key);
+        session.encrypt(data, 0, 16, encrypted, 0);
+
+        PKCS11Exception tooSmall = assertThrows(PKCS11Exception.class,
+                () -> session.wrapKey(CKM_AES_KEY_WRAP, null, wrappingKey, key, new byte[39], 0));
+        assertEquals(0x150, tooSmall.getErrorCode());
+        byte[] wrapped = new byte[64];
+        int wrappedLength = session.wrapKey(CKM_AES_KEY_WRAP, null, wrappingKey, key, wrapped, 0);
+        assertEquals(40, wrappedLength);
+        NativePKCS11Object unwrapped = session.unwrapKey(CKM_AES_KEY_WRAP, null, wrappingKey, wrapped, 0,
+                wrappedLength, new int[] {CKA_CLASS, CKA_KEY_TYPE, CKA_TOKEN, CKA_DECRYPT},
+                new Object[] {CKO_SECRET_KEY, CKK_AES, false, true});
+        assertNotEquals(key.getObjectID(), unwrapped.getObjectID());
+        byte[] decrypted = new byte[16];
+        session.decryptInit(CKM_AES_ECB, null, unwrapped);
+        assertEquals(16, session.decrypt(encrypted, 0, 16, decrypted, 0));
+        assertArrayEquals(data, decrypted);
+    }
+}
