@@ -36,10 +36,17 @@ public final class BridgeProcess {
 
     /** The same with another driver class (a main taking the scenario name, then its steps). */
     public static BridgeProcess runDriver(Class<?> driver, String debug, String scenario, String... args) {
+        return runDriver(driver, List.of(), debug, scenario, args);
+    }
+
+    /** The same with options for the child JVM (-Xcheck:jni, ...). */
+    public static BridgeProcess runDriver(Class<?> driver, List<String> jvmOptions, String debug, String scenario,
+            String... args) {
         try {
             Path workDir = Files.createTempDirectory(Paths.get(System.getenv("BRIDGE_WORK_DIR")), scenario);
             List<String> command = new ArrayList<>();
             command.add(Paths.get(System.getProperty("java.home"), "bin", "java").toString());
+            command.addAll(jvmOptions);
             command.add("-cp");
             command.add(System.getProperty("vantrel.classpath"));
             for (String property : List.of("java.library.path", "vantrel.scriptModule", "vantrel.scriptModuleNoList",
