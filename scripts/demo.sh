@@ -21,6 +21,13 @@ java -Djava.library.path="$build/bridge" \
   -cp "$build/java/pkcs11/vantrel-pkcs11-demo.jar:$build/java/pkcs11/vantrel-pkcs11.jar" \
   it.vantrel.pkcs11.demo.ModuleReport "${SOFTHSM_MODULE:-/usr/lib/softhsm/libsofthsm2.so}"
 
+# The signing run: session, login, key pair on the token, search, sign, verify in Java.
+echo "== signing run on token 'demo'"
+java -Djava.library.path="$build/bridge" \
+  -cp "$build/java/pkcs11/vantrel-pkcs11-demo.jar:$build/java/pkcs11/vantrel-pkcs11.jar" \
+  it.vantrel.pkcs11.demo.SigningRun "${SOFTHSM_MODULE:-/usr/lib/softhsm/libsofthsm2.so}" demo 1234 \
+  "A document signed on the token through p11bridge"
+
 # The service group: tavotester checks a tavo + tavo2 installation against the local XML service.
 cmake --build "$build" --target tavo tavo2 tavotester tavo_proxy_java tavo_xmlservice_java -j "${BUILD_JOBS:-2}" >/dev/null
 "$root/scripts/demo-tavotester.sh" "$build"
