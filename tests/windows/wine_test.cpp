@@ -1,0 +1,536 @@
+// The win64 builds run under Wine, each case in a scratch installation of its own: the service
+// chain tavotester -> tavo -> tavo2 -> fake Java runtime, the stub's update with real Win32 file
+// calls, the daily logs and the code generator from several threads, atrprobe under Wine's
+// smart-card service, and p11bridge with the scriptable Cryptoki module.
+// GCC 12 reports std::regex's own std::function members as maybe uninitialized (a false
+// positive inside libstdc++ at -O2); nothing of ours is concerned.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kWin64Dir = WIN64_DIR;
+const char kChainConfig[] = "fake.jar\r\njvm=1.8\r\njvmdllpath=fakejvm.dll\r\noption=-Xmx64m\r\n";
+// A code: the company, a random part starting with a letter, a time stamp; no I or O anywhere.
+const char kCodeSymbol[] = "[0-9A-HJ-NP-Z]";
+
+struct WineRun {
+    int status = -1;
+    std::string output;
+};
+
+std::string shellQuoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// File text with Windows line endings folded to LF.
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    std::string text = buffer.str(), out;
+    for (char c : text)
+        if (c != '\r') out += c;
+    return out;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+bool hasLine(const std::string& text, const std::string& line) {
+    for (const std::string& candidate : lines(text))
+        if (candidate == line) return true;
+    return false;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++found;
+    return found;
+}
+
+bool sameBytes(const fs::path& a, const fs::path& b) { return fs::exists(a) && readText(a) == readText(b); }
+
+class WineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::ifstream state(WINE_STATE);
+        ASSERT_TRUE(std::getline(state, prefix_)) << "no Wine prefix: the windows_wine_prefix_setup fixture did not run";
+        ASSERT_TRUE(fs::is_regular_file(WINE_LOADER)) << "wine64 loader not found: " << WINE_LOADER;
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::path(SCRATCH_DIR) / (std::string(test->test_suite_name()) + "." + test->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+
+    // Copies a file of the win64 build into the installation, under another name if given.
+    void install(const std::string& built, const std::string& as = "") {
+        fs::path from = fs::path(kWin64Dir) / built;
+        ASSERT_TRUE(fs::exists(from)) << "not built: " << from;
+        fs::copy_file(from, dir_ / (as.empty() ? from.filename() : fs::path(as)),
+                      fs::copy_options::overwrite_existing);
+    }
+
+    void write(const std::string& name, const std::string& content) {
+        std::ofstream(dir_ / name, std::ios::binary) << content;
+    }
+
+    std::string read(const std::string& name) { return readText(dir_ / name); }
+    bool exists(const std::string& name) { return fs::exists(dir_ / name); }
+
+    // The day's log whose name starts with prefix ("tavodll_", "tavobridge_").
+    std::string dailyLog(const std::string& prefix) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+            std::string name = entry.path().filename().string();
+            if (std::regex_match(name, std::regex(prefix + "\\d{4}-\\d{2}-\\d{2}\\.log"))) return readText(entry.path());
+        }
+        ADD_FAILURE() << "no " << prefix << " log in " << dir_;
+        return "";
+    }
+
+    std::string wineCommand(const std::string& commandLine, const std::string& environment) {
+        return "cd " + shellQuoted(dir_.string()) + " && WINEPREFIX=" + shellQuoted(prefix_) + " WINEDEBUG=-all " + environment +
+               " " + shellQuoted(WINE_LOADER) + " " + commandLine;
+    }
+
+    // Runs a Windows program of the installation; its standard error goes to wine_stderr.txt.
+    WineRun wine(const std::string& commandLine, const std::string& environment = "") {
+        WineRun run;
+        FILE* pipe = popen((wineCommand(commandLine, environment) + " 2>wine_stderr.txt").c_str(), "r");
+        if (pipe == nullptr) return run;
+        char buffer[4096];
+        for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, got);
+        int status = pclose(pipe);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::string folded;
+        for (char c : run.output)
+            if (c != '\r') folded += c;
+        run.output = folded;
+        return run;
+    }
+
+    // Waits up to 30 s for a file to appear (present) or go away.
+    bool waitFor(const std::string& name, bool present) {
+        for (int i = 0; i < 300; ++i) {
+            if (exists(name) == present) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    std::string prefix_;
+    fs::path dir_;
+};
+
+// ---- tavotester -> tavo -> tavo2 -> fake Java runtime ------------------------------------------
+
+class ServiceChain : public WineTest {
+protected:
+    void installChain(const std::string& script) {
+        install("tester/tavotester.exe");
+        install("stub/tavo.dll");
+        install("service/tavo2.dll");
+        install("tests/windows/fakejvm.dll");
+        write("tavodll_classpath.conf", kChainConfig);
+        write("fakejvm_script.txt", script);
+    }
+
+    // Every attach has its detach, with every local reference deleted; nothing unexpected.
+    void expectCleanJvmUse(const std::string& journal) {
+        EXPECT_EQ(count(journal, "AttachCurrentThread"), count(journal, "DetachCurrentThread live=0")) << journal;
+        EXPECT_EQ(count(journal, "DetachCurrentThread"), count(journal, "DetachCurrentThread live=0")) << journal;
+        EXPECT_EQ(journal.find("unexpected"), std::string::npos) << journal;
+        EXPECT_EQ(journal.find("not live"), std::string::npos) << journal;
+    }
+
+    // The proxy methods called, in order.
+    std::vector<std::string> proxyCalls(const std::string& journal) {
+        std::vector<std::string> calls;
+        for (const std::string& line : lines(journal))
+            if (line.rfind("call tavo/client/SendServiceProxy.", 0) == 0) calls.push_back(line.substr(34));
+        return calls;
+    }
+};
+
+TEST_F(ServiceChain, PositiveVerdict) {
+    installChain("checkTransport OK\ngetVersionePorta 2.5-test\ngetRideConfig 7\n");
+    WineRun run = wine("tavotester.exe");
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("OK", read("CheckDump.txt"));
+
+    std::string log = read("tavotavotester.log");
+    EXPECT_TRUE(std::regex_search(log, std::regex(std::string("\nCodice tavo generato: '999[A-HJ-NP-Z]") + kCodeSymbol +
+                                                  "{12}'\n")))
+        << log;
+    for (const char* line : {"dll loaded", "startTavo executed 1", "Versione porta: '2.5-test'", "Ride config: '7'",
+                             "CheckTransportResponse: OK", "Esito: POSITIVO", "stopTavo executed", "return =0"})
+        EXPECT_TRUE(hasLine(log, line)) << line << "\n" << log;
+    EXPECT_EQ("FreeLibrary hGetProcIDDLL...OK", lines(log).back());
+
+    std::string journal = read("fakejvm_journal.txt");
+    std::vector<std::string> journalLines = lines(journal);
+    ASSERT_GE(journalLines.size(), 3u);
+    EXPECT_EQ("JNI_CreateJavaVM version=0x10002 options=2 ignoreUnrecognized=1", journalLines[0]);
+    EXPECT_EQ("option -Djava.class.path=fake.jar extra=null", journalLines[1]);
+    EXPECT_EQ("option -Xmx64m extra=null", journalLines[2]);
+    EXPECT_EQ((std::vector<std::string>{"startTavo", "getVersionePorta", "getRideConfig", "checkTransport", "stopTavo"}),
+              proxyCalls(journal));
+    expectCleanJvmUse(journal);
+
+    std::string serviceLog = dailyLog("tavodll_");
+    for (const char* entry : {"DEBUG - startTavo.I", "ERROR - loadJVM invoked", "DEBUG - JVM CARICATA CON SUCCESSO",
+                              "DEBUG - checkTransport.U", "DEBUG - stopTavo.U"})
+        EXPECT_NE(serviceLog.find(entry), std::string::npos) << entry;
+    EXPECT_TRUE(exists("stdout.log"));
+    EXPECT_TRUE(exists("stderr.log"));
+}
+
+TEST_F(ServiceChain, NegativeVerdictsAppendToTheGivenDumpFile) {
+    installChain("checkTransport KO 12\n");
+    fs::create_directories(dir_ / "verdetti");
+    EXPECT_EQ(253, wine("tavotester.exe 'verdetti\\esito.txt'").status);  // -3
+    EXPECT_EQ(253, wine("tavotester.exe 'verdetti\\esito.txt'").status);
+    EXPECT_EQ("KO 12KO 12", read("verdetti/esito.txt"));
+    EXPECT_FALSE(exists("CheckDump.txt"));
+    std::string log = read("tavotavotester.log");
+    EXPECT_EQ(2u, count(log, "Esito: NEGATIVO\n"));
+    EXPECT_EQ(2u, count(log, "return =-3\n"));
+    // The second run found the virtual machine to create again: one per process.
+    EXPECT_EQ(2u, count(read("fakejvm_journal.txt"), "JNI_CreateJavaVM"));
+}
+
+TEST_F(ServiceChain, FailuresInsideTheServiceAreNegativeNotFatal) {
+    installChain("checkTransport throw\nmissing.getVersionePorta 1\ngetRideConfig throw\n");
+    EXPECT_EQ(253, wine("tavotester.exe").status);
+    EXPECT_EQ("(null)", read("CheckDump.txt"));
+    std::string log = read("tavotavotester.log");
+    for (const char* line : {"Versione porta: '(null)'", "Ride config: '0'", "CheckTransportResponse: (null)",
+                             "Esito: NEGATIVO", "stopTavo executed", "return =-3"})
+        EXPECT_TRUE(hasLine(log, line)) << line << "\n" << log;
+    std::string serviceLog = dailyLog("tavodll_");
+    for (const char* entry : {"ERROR - Metodo getVersionePorta non trovato", "DEBUG - getRideConfig, ExceptionOccurred!",
+                              "ERROR - checkTransport: exception durante l'esecuzione"})
+        EXPECT_NE(serviceLog.find(entry), std::string::npos) << entry;
+    expectCleanJvmUse(read("fakejvm_journal.txt"));
+}
+
+TEST_F(ServiceChain, StartTavoFalseEndsTheRun) {
+    installChain("startTavo false\n");
+    EXPECT_EQ(255, wine("tavotester.exe").status);  // -1
+    EXPECT_EQ("ERR startTavo failed", read("CheckDump.txt"));
+    std::string log = read("tavotavotester.log");
+    EXPECT_TRUE(hasLine(log, "startTavo executed 0"));
+    EXPECT_TRUE(hasLine(log, "startTavo failed"));
+    EXPECT_EQ(std::string::npos, log.find("got load stopTavo"));
+    EXPECT_EQ("FreeLibrary hGetProcIDDLL...OK", lines(log).back());
+    std::string journal = read("fakejvm_journal.txt");
+    EXPECT_EQ(std::vector<std::string>{"startTavo"}, proxyCalls(journal));
+    expectCleanJvmUse(journal);
+}
+
+TEST_F(ServiceChain, NoVirtualMachineMeansStartFails) {
+    installChain("create -1\n");
+    EXPECT_EQ(255, wine("tavotester.exe").status);
+    EXPECT_EQ("ERR startTavo failed", read("CheckDump.txt"));
+    std::string serviceLog = dailyLog("tavodll_");
+    EXPECT_NE(serviceLog.find("ERROR - IMPOSSIBILE CARICARE JVM"), std::string::npos);
+    EXPECT_NE(serviceLog.find("ERROR - getEnv: JVM nulla"), std::string::npos);
+    EXPECT_TRUE(proxyCalls(read("fakejvm_journal.txt")).empty());
+
+    // Without its configuration file the service does not even look for a runtime.
+    fs::remove(dir_ / "tavodll_classpath.conf");
+    fs::remove(dir_ / "fakejvm_journal.txt");
+    EXPECT_EQ(255, wine("tavotester.exe").status);
+    EXPECT_NE(dailyLog("tavodll_").find("ERROR - impossibile aprire il file tavodll_classpath.conf (2)"),
+              std::string::npos);
+    EXPECT_FALSE(exists("fakejvm_journal.txt"));
+}
+
+TEST_F(ServiceChain, MissingStubStopsBeforeAnyDump) {
+    install("tester/tavotester.exe");
+    EXPECT_EQ(255, wine("tavotester.exe").status);
+    std::string log = read("tavotavotester.log");
+    EXPECT_TRUE(hasLine(log, "failed with error 126")) << log;
+    EXPECT_TRUE(hasLine(log, "dll not loaded")) << log;
+    EXPECT_FALSE(exists("CheckDump.txt"));
+}
+
+// ---- The stub's update, with the real Win32 file calls -----------------------------------------
+
+class StubUpdate : public ServiceChain {
+protected:
+    // The ordinary service client as tavo2.dll and, if asked, the marked build as the update.
+    void installUpdateCase(bool withService, bool withUpdate) {
+        installChain("checkTransport OK\ngetVersionePorta build\n");
+        fs::remove(dir_ / "tavo2.dll");
+        if (withService) install("service/tavo2.dll");
+        if (withUpdate) install("tests/windows/tavo2_marked.dll", "tavo2upd.dll");
+    }
+    fs::path built(const std::string& relative) { return fs::path(kWin64Dir) / relative; }
+    std::string forwardedBuild() {
+        std::string log = read("tavotavotester.log");
+        std::regex version("Versione porta: '(build=[a-z]+)'\n");
+        std::string last;
+        for (auto it = std::sregex_iterator(log.begin(), log.end(), version); it != std::sregex_iterator(); ++it)
+            last = (*it)[1];
+        return last;
+    }
+};
+
+TEST_F(StubUpdate, NoPendingUpdateLeavesNoProbeBehind) {
+    installUpdateCase(true, false);
+    EXPECT_EQ(0, wine("tavotester.exe").status);
+    EXPECT_FALSE(exists("tavo2upd.dll"));
+    EXPECT_FALSE(exists("tavo2bck.dll"));
+    EXPECT_EQ("build=ordinary", forwardedBuild());
+    std::string stubLog = dailyLog("tavobridge_");
+    EXPECT_NE(stubLog.find("] DEBUG - Elimino tavo2upd.dll..\n"), std::string::npos) << stubLog;
+}
+
+TEST_F(StubUpdate, UpdateReplacesTheServiceAndOverwritesTheBackup) {
+    installUpdateCase(true, true);
+    write("tavo2bck.dll", "a backup from long ago");
+    EXPECT_EQ(0, wine("tavotester.exe").status);
+    EXPECT_EQ("build=marked", forwardedBuild());
+    EXPECT_TRUE(sameBytes(dir_ / "tavo2.dll", built("tests/windows/tavo2_marked.dll")));
+    EXPECT_TRUE(sameBytes(dir_ / "tavo2bck.dll", built("service/tavo2.dll")));
+    EXPECT_FALSE(exists("tavo2upd.dll"));
+    std::string stubLog = dailyLog("tavobridge_");
+    for (const char* entry : {"DEBUG - tavo2upd.dll: CreateFile=80\n", "DEBUG - tavo2.dll backup OK; cancello tavo2.dll....\n",
+                              "DEBUG - Rinomino tavo2upd.dll in tavo2.dll....\n"})
+        EXPECT_NE(stubLog.find(entry), std::string::npos) << entry;
+
+    // The next load finds nothing pending and keeps the new version.
+    EXPECT_EQ(0, wine("tavotester.exe").status);
+    EXPECT_EQ("build=marked", forwardedBuild());
+    EXPECT_TRUE(sameBytes(dir_ / "tavo2bck.dll", built("service/tavo2.dll")));
+}
+
+TEST_F(StubUpdate, UpdateWithoutServiceClientStaysPending) {
+    installUpdateCase(false, true);
+    EXPECT_EQ(255, wine("tavotester.exe").status);
+    EXPECT_TRUE(sameBytes(dir_ / "tavo2upd.dll", built("tests/windows/tavo2_marked.dll")));
+    EXPECT_FALSE(exists("tavo2.dll"));
+    std::string stubLog = dailyLog("tavobridge_");
+    EXPECT_NE(stubLog.find("DEBUG - tavo2.dll backup Error, impossibile aggiornare la DLL!\n"), std::string::npos);
+    EXPECT_NE(stubLog.find("ERROR - DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 126 !\n"), std::string::npos);
+    EXPECT_TRUE(hasLine(read("tavotavotester.log"), "dll not loaded"));
+}
+
+TEST_F(StubUpdate, FailedRenameRestoresTheBackup) {
+    installUpdateCase(true, true);
+    install("tests/windows/hold_file.exe");
+    // Another process holds the update open without sharing: the rename must fail.
+    ASSERT_EQ(0, std::system((wineCommand("hold_file.exe tavo2upd.dll", "") + " >/dev/null 2>&1 &").c_str()));
+    ASSERT_TRUE(waitFor("tavo2upd.dll.held", true));
+    WineRun held = wine("tavotester.exe");
+    write("tavo2upd.dll.release", "");
+    ASSERT_TRUE(waitFor("tavo2upd.dll.held", false));
+
+    EXPECT_EQ(0, held.status);
+    EXPECT_EQ("build=ordinary", forwardedBuild());
+    EXPECT_TRUE(sameBytes(dir_ / "tavo2.dll", built("service/tavo2.dll")));
+    EXPECT_TRUE(exists("tavo2upd.dll"));
+    std::string stubLog = dailyLog("tavobridge_");
+    EXPECT_NE(stubLog.find("ERROR - Aggiornamento di tavo2.dll non riuscito (cancellazione=0, rinomina=32): "
+                           "ripristino tavo2bck.dll\n"),
+              std::string::npos)
+        << stubLog;
+
+    // Once the update is free, the next load applies it.
+    EXPECT_EQ(0, wine("tavotester.exe").status);
+    EXPECT_EQ("build=marked", forwardedBuild());
+    EXPECT_FALSE(exists("tavo2upd.dll"));
+}
+
+// ---- Daily logs and the code generator from several threads ------------------------------------
+
+class ServiceLog : public WineTest {
+protected:
+    void SetUp() override {
+        WineTest::SetUp();
+        install("stub/tavo.dll");
+        install("service/tavo2.dll");
+        install("tests/windows/service_harness.exe");
+    }
+};
+
+TEST_F(ServiceLog, CodesFromSeveralThreadsAndTheirLogEntries) {
+    ASSERT_EQ(0, wine("service_harness.exe 4 25 ABC").status);
+    std::vector<std::string> results = lines(read("codes.txt"));
+    ASSERT_EQ(100u, results.size());
+    std::set<std::string> codes, threads;
+    std::regex codeLine(std::string("([0-9A-F]{8}) (ABC[A-HJ-NP-Z]") + kCodeSymbol + "{12})");
+    for (const std::string& line : results) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, codeLine)) << line;
+        threads.insert(match[1]);
+        codes.insert(match[2]);
+    }
+    EXPECT_EQ(100u, codes.size()) << "two threads drew the same code";
+    EXPECT_EQ(4u, threads.size());
+
+    // Every line of both logs is one whole entry with its prefix: no torn or mixed writes.
+    std::regex serviceEntry("[0-9A-F]{8} \\[\\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2}:\\d{3}\\] (DEBUG|ERROR) - .*");
+    std::string serviceLog = dailyLog("tavodll_");
+    for (const std::string& line : lines(serviceLog)) EXPECT_TRUE(std::regex_match(line, serviceEntry)) << line;
+    std::regex stubEntry("\\[\\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2}:\\d{3}\\] (DEBUG|WARN|ERROR) - .*");
+    for (const std::string& line : lines(dailyLog("tavobridge_")))
+        EXPECT_TRUE(std::regex_match(line, stubEntry)) << line;
+    // Each worker's entries carry its own thread identifier.
+    for (const std::string& thread : threads) EXPECT_NE(serviceLog.find(thread + " ["), std::string::npos) << thread;
+    EXPECT_EQ(4u, count(serviceLog, "DEBUG - DLL_THREAD_ATTACH\n"));
+}
+
+TEST_F(ServiceLog, EntriesLandInTheFileOfTheirDay) {
+    ASSERT_EQ(0, wine("service_harness.exe 1 1 XYZ").status);
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+        std::smatch name;
+        std::string file = entry.path().filename().string();
+        if (!std::regex_match(file, name, std::regex("(tavodll|tavobridge)_(\\d{4})-(\\d{2})-(\\d{2})\\.log"))) continue;
+        std::string day = "[" + name[4].str() + "/" + name[3].str() + "/" + name[2].str() + " ";
+        // An entry written just before midnight may sit in the previous day's file only.
+        for (const std::string& line : lines(readText(entry.path())))
+            EXPECT_NE(line.find(day), std::string::npos) << file << ": " << line;
+    }
+}
+
+TEST_F(ServiceLog, CompanyCodeOfWrongLengthGivesNull) {
+    ASSERT_EQ(0, wine("service_harness.exe 2 2 ABCD").status);
+    std::vector<std::string> results = lines(read("codes.txt"));
+    ASSERT_EQ(4u, results.size());
+    for (const std::string& line : results) EXPECT_EQ("null", line.substr(9)) << line;
+    EXPECT_EQ(4u, count(dailyLog("tavodll_"), "getCodiceTAVO: codiceAzienda lungo 4 caratteri invece di 3 :'ABCD'\n"));
+}
+
+// ---- atrprobe under Wine's smart-card service ---------------------------------------------------
+
+TEST_F(WineTest, AtrProbeAnswersWithAPcscCode) {
+    install("atr/atrprobe.dll");
+    install("tests/windows/atr_harness.exe");
+    for (const char* verbose : {"0", "1"}) {
+        WineRun run = wine(std::string("atr_harness.exe ") + verbose);
+        ASSERT_EQ(0, run.status) << run.output;
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(run.output, match,
+                                      std::regex("\ngetatrstr=0x([0-9A-F]{8}) length=(-?\\d+) guard=(\\w+)\n")))
+            << run.output;
+        std::string code = match[1];
+        int length = std::stoi(match[2]);
+        EXPECT_EQ("intact", match[3].str());
+        // Success with an ATR of 1 to 32 bytes, or a PC/SC code (facility 0x10) and no bytes.
+        size_t errorLines = 0;
+        if (code == "00000000") {
+            EXPECT_TRUE(length >= 1 && length <= 32) << length;
+            EXPECT_NE(run.output.find("\n returned atr \n"), std::string::npos);
+        } else {
+            EXPECT_EQ("8010", code.substr(0, 4)) << code;
+            EXPECT_EQ(0, length);
+            errorLines += verbose[0] == '1';
+        }
+        ASSERT_TRUE(std::regex_search(run.output, match, std::regex("\ncsgetatr=0x([0-9A-F]{8})\n"))) << run.output;
+        if (match[1] != "00000000") {
+            EXPECT_EQ("8010", match[1].str().substr(0, 4));
+            ++errorLines;  // csgetatr reports its failure whatever the verbose flag
+        }
+        EXPECT_EQ(errorLines, count(run.output, "]: Program terminated abnormally.\n")) << run.output;
+    }
+}
+
+// ---- p11bridge with the scriptable Cryptoki module ---------------------------------------------
+
+class BridgeModule : public WineTest {
+protected:
+    void SetUp() override {
+        WineTest::SetUp();
+        install("bridge/p11bridge.dll");
+        install("tests/bridge/p11script.dll");
+        install("tests/windows/bridge_harness.exe");
+    }
+    // The module by its full Windows path (Wine's Z: drive is the Unix root).
+    std::string modulePath() {
+        std::string path = "Z:" + (dir_ / "p11script.dll").string();
+        for (char& c : path)
+            if (c == '/') c = '\\';
+        return path;
+    }
+    WineRun harness(const std::string& script, const std::string& steps, const std::string& module = "") {
+        write("script.txt", script);
+        fs::remove(dir_ / "record.txt");
+        return wine("bridge_harness.exe p11bridge.dll " + shellQuoted(module.empty() ? modulePath() : module) + " " + steps,
+                    "P11SCRIPT_FILE=script.txt P11SCRIPT_RECORD=record.txt");
+    }
+};
+
+TEST_F(BridgeModule, InitialiseReadInformationListSlotsFinalise) {
+    WineRun run = harness("info.cryptokiVersion 2.40\ninfo.flags 0x80000001\ninfo.manufacturerID Wine maker\n"
+                      "info.libraryVersion 3.7\nslots 1 0xFFFFFFFF 7\nslots.noToken 7\n",
+                      "load init info slots allslots final");
+    ASSERT_EQ(0, run.status) << run.output;
+    const std::string module = "it/vantrel/pkcs11/nat/NativePKCS11()";
+    const std::string slot = "it/vantrel/pkcs11/nat/NativePKCS11Slot";
+    // 32-bit CK_ULONG values reach Java with all their bits: 0xFFFFFFFF as -1, the flags as is.
+    EXPECT_EQ("load: function list\n"
+              "init: ok\n"
+              "info: it/vantrel/pkcs11/PKCS11Info(552, \"Wine maker                      \", -2147483647, "
+              "\"Scriptable module               \", 775)\n"
+              "slots: " + slot + "[2]{" + slot + "(" + module + ", 1), " + slot + "(" + module + ", -1)}\n"
+              "allslots: " + slot + "[3]{" + slot + "(" + module + ", 1), " + slot + "(" + module + ", -1), " + slot +
+                  "(" + module + ", 7)}\n"
+              "final: ok\n",
+              run.output);
+    EXPECT_EQ("C_GetFunctionList\n"
+              "C_Initialize args=null\n"
+              "C_GetInfo\n"
+              "C_GetSlotList tokenPresent=1 list=null count=0\n"
+              "C_GetSlotList tokenPresent=1 list=set count=2\n"
+              "C_GetSlotList tokenPresent=0 list=null count=0\n"
+              "C_GetSlotList tokenPresent=0 list=set count=3\n"
+              "C_Finalize reserved=null\n",
+              read("record.txt"));
+}
+
+TEST_F(BridgeModule, ModuleFailuresBecomeExceptions) {
+    WineRun run = harness("rv.C_Initialize 0x30\n", "load init");
+    EXPECT_EQ("load: function list\njournal: Throw it/vantrel/pkcs11/PKCS11Exception(48)\n"
+              "init: exception it/vantrel/pkcs11/PKCS11Exception(48)\n",
+              run.output);
+
+    // Vendor-range answers, a slot count that grows between the two calls, an all-ones count.
+    run = harness("rv.C_GetInfo 0x80000005\nslots 1 2\nslots.growBy 3\n", "load init info slots final");
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_NE(run.output.find("info: exception it/vantrel/pkcs11/PKCS11Exception(\"Internal error\")\n"),
+              std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("slots: exception it/vantrel/pkcs11/PKCS11Exception(336)\n"), std::string::npos)
+        << run.output;
+    run = harness("slots.count 0xFFFFFFFF\n", "load init slots final");
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_NE(run.output.find("slots: exception it/vantrel/pkcs11/PKCS11Exception("), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("final: ok\n"), std::string::npos) << run.output;
+
+    run = harness("", "load", "Z:\\no\\such\\module.dll");
+    EXPECT_EQ("load: exception it/vantrel/pkcs11/PKCS11Exception(\"Internal error\")\n", run.output);
+}
+
+}  // namespace
