@@ -8,6 +8,7 @@ import static it.vantrel.pkcs11.test.SessionScript.filled;
 import static it.vantrel.pkcs11.test.SessionScript.hex;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import it.vantrel.pkcs11.PKCS11Exception;
 import it.vantrel.pkcs11.nat.NativePKCS11Object;
@@ -202,5 +203,27 @@ class CryptoScriptTest extends SessionSuite {
         assertMessage("Internal error",
                 () -> session.wrapKey(0x2109, null, script.key(1), script.key(2), new byte[4], 0));
         script = null;
+    }
+
+    @Test
+    void tracesOfTheOperations() {
+        ScriptModule.script("");
+        BridgeProcess run = BridgeProcess.runDriver(SessionScenarios.class, "1", "crypto", "sign", "wrap", "unwrap",
+                "digest", "badlength");
+        assertTrue(run.stdout.contains("JNI: start PKCS11Session.signInit... (session= 7)\n"
+                + "JNI:BRIDGE: Calling C_SignInit ... Done\n"
+                + "JNI: start PKCS11Session.sign... (session= 7)\n"
+                + "JNI:BRIDGE: Calling C_Sign ... Done(out=4)\n"
+                // The key to wrap is read before the wrapping key.
+                + "JNI: start PKCS11Session.wrapKey... JNI: session OK\nJNI: key OK\nJNI: wrappingKey OK\n"
+                + "JNI: mechanism OK\n(session= 7)\nJNI:BRIDGE: Calling C_WrapKey ... Done(out=4)\n"
+                + "JNI: wrapOK OK\nJNI: release OK\n"
+                + "JNI: start PKCS11Session.unwrapKey... (session= 7)\n"
+                + "JNI:BRIDGE: Calling C_UnwrapKey ...JNI: creating PKCS11Object (11)...OK\n"
+                // Refused natives print no start text.
+                + "JNI: Throwing vendor defined exc 'Not supported'... Done\n"
+                + "JNI: start PKCS11Session.encrypt... JNI: Throwing exc number 7... Done\n"), run.stdout);
+        assertTrue(run.stderr.contains("sign -> 4\nwrap -> 4\nunwrap -> 11\ndigest -> exception Not supported\n"
+                + "badlength -> exception 0x7"), run.stderr);
     }
 }

@@ -10,7 +10,8 @@ import it.vantrel.pkcs11.nat.NativePKCS11Slot;
  * Child-process driver for the lines the session natives print: binds the scriptable module,
  * then runs the steps given as arguments on session 7 and reports each outcome on standard
  * error. Steps: identrus, status, setstatus=N, logintirvex=BOOL:HEX, setpintirvex=HEX:HEX,
- * genkey (class and length Integers), genkeybad (a Long as second value).
+ * genkey (class and length Integers), genkeybad (a Long as second value), sign (initialisation
+ * and length query), wrap, unwrap, digest (refused), badlength (encrypt past the data array).
  */
 public final class SessionScenarios {
     private SessionScenarios() {
@@ -57,6 +58,16 @@ public final class SessionScenarios {
             case "genkey": return session.generateKey(0x1080, null, new int[] {0x0, 0x161}, new Object[] {4, 32})
                     .getObjectID();
             case "genkeybad": return session.generateKey(0x1080, null, new int[] {0x0, 0x161}, new Object[] {4, 32L});
+            case "sign": {
+                session.signInit(0x40, null, new NativePKCS11Object(session, 42));
+                return session.sign(new byte[4], 0, 4, null, 0);
+            }
+            case "wrap": return session.wrapKey(0x2109, null, new NativePKCS11Object(session, 3),
+                    new NativePKCS11Object(session, 4), new byte[8], 0);
+            case "unwrap": return session.unwrapKey(0x2109, null, new NativePKCS11Object(session, 3), new byte[8], 0, 8,
+                    new int[0], new Object[0]).getObjectID();
+            case "digest": session.digestInit(0x250, null); return "ok";
+            case "badlength": return session.encrypt(new byte[8], 0, 9, new byte[16], 0);
             default: throw new IllegalArgumentException("unknown step " + step);
         }
     }
