@@ -1,0 +1,251 @@
+package it.vantrel.pkcs11.bench;
+
+import it.vantrel.pkcs11.nat.NativePKCS11;
+import it.vantrel.pkcs11.nat.NativePKCS11Object;
+import it.vantrel.pkcs11.nat.NativePKCS11Session;
+import it.vantrel.pkcs11.nat.NativePKCS11Slot;
+
+import java.util.List;
+
+import sun.security.pkcs11.wrapper.CK_ATTRIBUTE;
+import sun.security.pkcs11.wrapper.CK_C_INITIALIZE_ARGS;
+import sun.security.pkcs11.wrapper.CK_MECHANISM;
+import sun.security.pkcs11.wrapper.PKCS11;
+
+/**
+ * The token workloads through p11bridge and through the JDK's own Cryptoki wrapper, in one
+ * process against one module, the two ways interleaved in every repetition so that both see
+ * the same machine load.
+ *
+ *   run MODULE REPS                  one line "workload,bridge|jdk,ns per call" per repetition
+ *   profile MODULE WORKLOAD CALLS [bridge|jdk]   one way's calls only, for an instruction counter
+ */
+public final class P11Bench {
+    // Agreed with p11floor (bench_token.h).
+    static final String USER_PIN = "1234";
+    static final String AES_LABEL = "bench-aes";
+    static final String RSA_LABEL = "bench-rsa";
+    static final String FIND_LABEL = "bench-find";
+    static final int FIND_COUNT = 100;
+    static final int SIGN_DATA_LENGTH = 64;
+
+    static final int CKO_DATA = 0;
+    static final int CKO_PRIVATE_KEY = 3;
+    static final int CKO_SECRET_KEY = 4;
+    static final int CKA_CLASS = 0;
+    static final int CKA_TOKEN = 1;
+    static final int CKA_PRIVATE = 2;
+    static final int CKA_LABEL = 3;
+    static final int CKA_VALUE = 0x11;
+    static final int CKA_ENCRYPT = 0x104;
+    static final int CKA_SIGN = 0x108;
+    static final int CKA_VERIFY = 0x10A;
+    static final int CKA_MODULUS_BITS = 0x121;
+    static final int CKA_PUBLIC_EXPONENT = 0x122;
+    static final int CKA_VALUE_LEN = 0x161;
+    static final int CKM_RSA_PKCS_KEY_PAIR_GEN = 0;
+    static final int CKM_AES_KEY_GEN = 0x1080;
+    static final int CKM_SHA256_RSA_PKCS = 0x40;
+    static final int CKM_AES_ECB = 0x1081;
+    static final int CKF_RW_SERIAL = 6;
+    static final long CKU_USER = 1;
+    static final long CKR_USER_ALREADY_LOGGED_IN = 0x100;
+    static final long CKF_OS_LOCKING_OK = 2;
+    static final int CKF_TOKEN_INITIALIZED = 0x400;
+
+    interface Call {
+        void run() throws Exception;
+    }
+
+    record Workload(String name, int iterations, Call bridge, Call jdk) {
+    }
+
+    private P11Bench() {
+    }
+
+    public static void main(String[] args) throws Exception {
+        if (args.length < 2) {
+            System.err.println("usage: P11Bench run MODULE REPS | profile MODULE WORKLOAD CALLS [bridge|jdk]");
+            System.exit(2);
+        }
+        NativePKCS11 module = new NativePKCS11();
+        List<Workload> workloads = prepare(module, args[1]);
+        if (args[0].equals("profile")) {
+            Workload w = workloads.stream().filter(x -> x.name().equals(args[2])).findFirst().orElseThrow();
+            int calls = Integer.parseInt(args[3]);
+            Call call = args.length > 4 && args[4].equals("jdk") ? w.jdk() : w.bridge();
+            // Marks the start of the measured calls: the profiler zeroes its counters here.
+            module.getBridgeVersion();
+            for (int i = 0; i < calls; i++) call.run();
+            return;
+        }
+        int reps = args.length > 2 ? Integer.parseInt(args[2]) : 7;
+        // Warm-up: enough calls for the JIT to settle on both paths.
+        for (int i = 0; i < 3; i++) {
+            for (Workload w : workloads) {
+                sample(w.bridge(), w.iterations());
+                sample(w.jdk(), w.iterations());
+            }
+        }
+        StringBuilder out = new StringBuilder();
+        for (int rep = 0; rep < reps; rep++) {
+            for (Workload w : workloads) {
+                // Alternate which way goes first so neither always inherits the other's caches.
+                boolean bridgeFirst = rep % 2 == 0;
+                double first = sample(bridgeFirst ? w.bridge() : w.jdk(), w.iterations());
+                double second = sample(bridgeFirst ? w.jdk() : w.bridge(), w.iterations());
+                line(out, w.name(), "bridge", bridgeFirst ? first : second);
+                line(out, w.name(), "jdk", bridgeFirst ? second : first);
+            }
+        }
+        System.out.print(out);
+    }
+
+    private static void line(StringBuilder out, String workload, String way, double ns) {
+        out.append(workload).append(',').append(way).append(',').append(String.format("%.1f", ns)).append('\n');
+    }
+
+    private static double sample(Call call, int iterations) throws Exception {
+        long start = System.nanoTime();
+        for (int i = 0; i < iterations; i++) call.run();
+        return (System.nanoTime() - start) / (double) iterations;
+    }
+
+    private static void expect(boolean condition, String what) {
+        if (!condition) throw new IllegalStateException(what);
+    }
+
+    private static List<Workload> prepare(NativePKCS11 module, String modulePath) throws Exception {
+        // The bridge initialises the module; the JDK wrapper then binds the same, already
+        // initialised module (its C_Initialize is skipped).
+        module.loadPKCS11Library(modulePath);
+        module.libInitialize();
+        NativePKCS11Slot slot = null;
+        for (NativePKCS11Slot candidate : module.getSlotList(true)) {
+            if (slot == null && (candidate.getTokenInfo().flags & CKF_TOKEN_INITIALIZED) != 0) slot = candidate;
+        }
+        expect(slot != null, "no initialised token");
+        NativePKCS11Session session = slot.openSession(CKF_RW_SERIAL, null, null);
+        session.login(false, USER_PIN);
+
+        CK_C_INITIALIZE_ARGS initArgs = new CK_C_INITIALIZE_ARGS();
+        initArgs.flags = CKF_OS_LOCKING_OK;
+        PKCS11 jdk = PKCS11.getInstance(modulePath, "C_GetFunctionList", initArgs, true);
+        long jdkSlot = -1;
+        for (long candidate : jdk.C_GetSlotList(true)) {
+            if (jdkSlot == -1 && (jdk.C_GetTokenInfo(candidate).flags & CKF_TOKEN_INITIALIZED) != 0) jdkSlot = candidate;
+        }
+        expect(jdkSlot != -1, "no initialised token through the JDK wrapper");
+        long jdkSession = jdk.C_OpenSession(jdkSlot, CKF_RW_SERIAL, null, null);
+        try {
+            jdk.C_Login(jdkSession, CKU_USER, USER_PIN.toCharArray());
+        } catch (sun.security.pkcs11.wrapper.PKCS11Exception e) {
+            if (e.getErrorCode() != CKR_USER_ALREADY_LOGGED_IN) throw e;
+        }
+        createObjects(jdk, jdkSession);
+        NativePKCS11Object aesKey = findBridgeObject(session, CKO_SECRET_KEY, AES_LABEL);
+        NativePKCS11Object rsaKey = findBridgeObject(session, CKO_PRIVATE_KEY, RSA_LABEL);
+        int[] findTypes = {CKA_CLASS, CKA_LABEL};
+        Object[] findValues = {Integer.valueOf(CKO_DATA), FIND_LABEL};
+        long jdkAesKey = findJdkObject(jdk, jdkSession, CKO_SECRET_KEY, AES_LABEL);
+        long jdkRsaKey = findJdkObject(jdk, jdkSession, CKO_PRIVATE_KEY, RSA_LABEL);
+        CK_ATTRIBUTE[] jdkFindTemplate = labelTemplate(CKO_DATA, FIND_LABEL);
+        CK_MECHANISM aesMechanism = new CK_MECHANISM(CKM_AES_ECB);
+        CK_MECHANISM rsaMechanism = new CK_MECHANISM(CKM_SHA256_RSA_PKCS);
+
+        byte[] block = new byte[16];
+        byte[] encrypted = new byte[16];
+        byte[] toSign = new byte[SIGN_DATA_LENGTH];
+        byte[] signature = new byte[256];
+
+        return List.of(
+            new Workload("session_info", 20000,
+                () -> session.getInfo(),
+                () -> jdk.C_GetSessionInfo(jdkSession)),
+            new Workload("attribute_label", 20000,
+                () -> aesKey.getStringAttributeValue(CKA_LABEL),
+                () -> jdk.C_GetAttributeValue(jdkSession, jdkAesKey, new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_LABEL)})),
+            new Workload("aes_ecb_16", 10000,
+                () -> {
+                    session.encryptInit(CKM_AES_ECB, null, aesKey);
+                    session.encrypt(block, 0, block.length, encrypted, 0);
+                },
+                () -> {
+                    jdk.C_EncryptInit(jdkSession, aesMechanism, jdkAesKey);
+                    jdk.C_Encrypt(jdkSession, 0, block, 0, block.length, 0, encrypted, 0, encrypted.length);
+                }),
+            new Workload("rsa2048_sha256_sign", 20,
+                () -> {
+                    session.signInit(CKM_SHA256_RSA_PKCS, null, rsaKey);
+                    session.sign(toSign, 0, toSign.length, signature, 0);
+                },
+                () -> {
+                    jdk.C_SignInit(jdkSession, rsaMechanism, jdkRsaKey);
+                    jdk.C_Sign(jdkSession, toSign);
+                }),
+            new Workload("find_100", 200,
+                () -> {
+                    session.findObjectsInit(findTypes, findValues);
+                    int seen = 0;
+                    while (session.findObject() != null) seen++;
+                    session.findObjectsFinal();
+                    expect(seen == FIND_COUNT, "bridge search count " + seen);
+                },
+                () -> {
+                    jdk.C_FindObjectsInit(jdkSession, jdkFindTemplate);
+                    int seen = 0;
+                    while (jdk.C_FindObjects(jdkSession, 1).length > 0) seen++;
+                    jdk.C_FindObjectsFinal(jdkSession);
+                    expect(seen == FIND_COUNT, "JDK wrapper search count " + seen);
+                }),
+            new Workload("slot_list", 20000,
+                () -> module.getSlotList(true),
+                () -> jdk.C_GetSlotList(true)));
+    }
+
+    /**
+     * The keys and the search objects, as session objects of this process (p11floor makes the
+     * same): token objects would have the module re-read its files on every access.
+     */
+    private static void createObjects(PKCS11 jdk, long session) throws Exception {
+        jdk.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_LABEL, AES_LABEL.toCharArray()),
+            new CK_ATTRIBUTE(CKA_VALUE_LEN, 16L), new CK_ATTRIBUTE(CKA_ENCRYPT, true),
+            new CK_ATTRIBUTE(CKA_PRIVATE, false)});
+        jdk.C_GenerateKeyPair(session, new CK_MECHANISM(CKM_RSA_PKCS_KEY_PAIR_GEN),
+            new CK_ATTRIBUTE[] {
+                new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_LABEL, RSA_LABEL.toCharArray()),
+                new CK_ATTRIBUTE(CKA_MODULUS_BITS, 2048L), new CK_ATTRIBUTE(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}),
+                new CK_ATTRIBUTE(CKA_VERIFY, true)},
+            new CK_ATTRIBUTE[] {
+                new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_LABEL, RSA_LABEL.toCharArray()),
+                new CK_ATTRIBUTE(CKA_PRIVATE, true), new CK_ATTRIBUTE(CKA_SIGN, true)});
+        for (int i = 0; i < FIND_COUNT; i++) {
+            jdk.C_CreateObject(session, new CK_ATTRIBUTE[] {
+                new CK_ATTRIBUTE(CKA_CLASS, (long) CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, false),
+                new CK_ATTRIBUTE(CKA_PRIVATE, false), new CK_ATTRIBUTE(CKA_LABEL, FIND_LABEL.toCharArray()),
+                new CK_ATTRIBUTE(CKA_VALUE, new byte[] {(byte) i})});
+        }
+    }
+
+    private static NativePKCS11Object findBridgeObject(NativePKCS11Session session, int objectClass, String label)
+            throws Exception {
+        session.findObjectsInit(new int[] {CKA_CLASS, CKA_LABEL}, new Object[] {Integer.valueOf(objectClass), label});
+        NativePKCS11Object found = session.findObject();
+        session.findObjectsFinal();
+        expect(found != null, "no " + label + " through the bridge");
+        return found;
+    }
+
+    private static CK_ATTRIBUTE[] labelTemplate(long objectClass, String label) {
+        return new CK_ATTRIBUTE[] {new CK_ATTRIBUTE(CKA_CLASS, objectClass), new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray())};
+    }
+
+    private static long findJdkObject(PKCS11 jdk, long session, long objectClass, String label) throws Exception {
+        jdk.C_FindObjectsInit(session, labelTemplate(objectClass, label));
+        long[] found = jdk.C_FindObjects(session, 1);
+        jdk.C_FindObjectsFinal(session);
+        expect(found.length == 1, "no " + label + " through the JDK wrapper");
+        return found[0];
+    }
+}

@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Turns the benchmark samples into the results: medians, ratios, CSV, Markdown, PNG.
+
+usage: report.py TOKEN_SAMPLES SERVICE_SAMPLES OUT_DIR PLOT_SCRIPT
+
+Samples are lines "workload,way,value": ns per call for the token workloads (ways bridge,
+jdk, floor), operations per second for the service workloads (ways tavo2, floor). Bridge and
+JDK samples come in pairs taken back to back, so their ratio is the median of the per-pair
+ratios; everything else is a median of the repetitions.
+"""
+import csv
+import os
+import statistics
+import subprocess
+import sys
+import time
+from collections import OrderedDict, defaultdict
+
+
+def read_samples(path):
+    samples = OrderedDict()
+    with open(path, newline="") as f:
+        for workload, way, value in csv.reader(f):
+            samples.setdefault(workload, defaultdict(list))[way].append(float(value))
+    return samples
+
+
+def median(values):
+    return statistics.median(values) if values else float("nan")
+
+
+def paired_ratio(numerators, denominators):
+    return median([a / b for a, b in zip(numerators, denominators) if b > 0])
+
+
+def write_csv(path, header, rows):
+    with open(path, "w", newline="") as f:
+        writer = csv.writer(f)
+        writer.writerow(header)
+        writer.writerows(rows)
+
+
+def markdown_table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
+    lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def main():
+    token_path, service_path, out, plot_script = sys.argv[1:5]
+    os.makedirs(out, exist_ok=True)
+    token = read_samples(token_path)
+    service = read_samples(service_path)
+
+    token_rows = []
+    for workload, ways in token.items():
+        bridge, jdk, floor = (median(ways[w]) for w in ("bridge", "jdk", "floor"))
+        token_rows.append([workload, round(bridge), round(jdk), round(floor),
+                           round(paired_ratio(ways["bridge"], ways["jdk"]), 3), round(bridge - floor)])
+    token_header = ["workload", "bridge_ns", "jdk_wrapper_ns", "floor_ns", "bridge_over_jdk", "bridge_minus_floor_ns"]
+
+    service_rows = []
+    for workload, ways in service.items():
+        tavo2, floor = median(ways["tavo2"]), median(ways["floor"])
+        service_rows.append([workload, round(tavo2), round(floor), round(paired_ratio(ways["tavo2"], ways["floor"]), 3)])
+    service_header = ["workload", "tavo2_per_s", "floor_per_s", "tavo2_over_floor"]
+
+    write_csv(os.path.join(out, "token.csv"), token_header, token_rows)
+    write_csv(os.path.join(out, "service.csv"), service_header, service_rows)
+    reps = max((len(v) for ways in token.values() for v in ways.values()), default=0)
+    load = os.getloadavg()[0] if hasattr(os, "getloadavg") else float("nan")
+    with open(os.path.join(out, "results.md"), "w") as f:
+        f.write("# Benchmark results\n\n")
+        f.write(f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, {reps} repetitions, "
+                f"load average {load:.1f} at the end. Medians; bridge/JDK is the median of back-to-back pairs.\n\n")
+        f.write("## Token bridge (ns per call; SoftHSM2)\n\n")
+        f.write(markdown_table(token_header, token_rows) + "\n\n")
+        f.write("## Service client (operations per second)\n\n")
+        f.write(markdown_table(service_header, service_rows) + "\n")
+
+    # Plot data: one row per workload, one column per way.
+    with open(os.path.join(out, "token.dat"), "w") as f:
+        for row in token_rows:
+            f.write(f"{row[0]} {row[3]} {row[1]} {row[2]}\n")
+    with open(os.path.join(out, "service.dat"), "w") as f:
+        for row in service_rows:
+            f.write(f"{row[0]} {row[1]} {row[2]}\n")
+    subprocess.run(["gnuplot", "-e", f"dir='{out}'", plot_script], check=True)
+
+
+if __name__ == "__main__":
+    main()
