@@ -475,11 +475,12 @@ protected:
             if (c == '/') c = '\\';
         return path;
     }
-    WineRun harness(const std::string& script, const std::string& steps, const std::string& module = "") {
+    WineRun harness(const std::string& script, const std::string& steps, const std::string& module = "",
+                    const std::string& environment = "") {
         write("script.txt", script);
         fs::remove(dir_ / "record.txt");
         return wine("bridge_harness.exe p11bridge.dll " + shellQuoted(module.empty() ? modulePath() : module) + " " + steps,
-                    "P11SCRIPT_FILE=script.txt P11SCRIPT_RECORD=record.txt");
+                    "P11SCRIPT_FILE=script.txt P11SCRIPT_RECORD=record.txt " + environment);
     }
 };
 
@@ -531,6 +532,23 @@ TEST_F(BridgeModule, ModuleFailuresBecomeExceptions) {
 
     run = harness("", "load", "Z:\\no\\such\\module.dll");
     EXPECT_EQ("load: exception it/vantrel/pkcs11/PKCS11Exception(\"Internal error\")\n", run.output);
+}
+
+TEST_F(BridgeModule, TraceGoesToStandardOutputOrTheWindowsTraceFile) {
+    WineRun run = harness("", "load init final", "", "PKCS11_OXL_DEBUG=1");
+    EXPECT_NE(run.output.find("JNI: start loadPKCS11Library (arg= " + modulePath() + ")\n"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("JNI: PKCS11.libInitialize\n"), std::string::npos) << run.output;
+
+    // "2" sends standard output, the trace with it, to c:\jpkcs110.log (in the prefix's drive C).
+    fs::path traceFile = fs::path(prefix_) / "drive_c" / "jpkcs110.log";
+    fs::remove(traceFile);
+    run = harness("", "load init final", "", "PKCS11_OXL_DEBUG=2");
+    EXPECT_NE(run.output.find("redirecting stdout on c:\\jpkcs110.log"), std::string::npos) << run.output;
+    std::string trace = readText(traceFile);
+    EXPECT_NE(trace.find("JNI: PKCS11.libInitialize\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("JNI: PKCS11.libFinalize\n"), std::string::npos) << trace;
+    fs::remove(traceFile);
 }
 
 }  // namespace
