@@ -1,6 +1,7 @@
 // Loads tavo.dll from the current directory as a host would and asks for transaction codes
 // from several threads at once, without ever starting the service (no Java runtime needed).
 // Usage: service_harness <threads> <calls per thread> <company code>
+//        service_harness echo <mittente> <messaggio>   (both send exports with the echo service)
 // Writes one line per code to "codes.txt": "<thread id in hex> <code>", or "<thread id> null"
 // (not to standard output, which the service client redirects into its own stdout.log).
 #include <windows.h>
@@ -15,6 +16,7 @@
 namespace {
 
 using GetCodiceTavoFn = char*(__stdcall*)(const char*);
+using SendMessageFn = char*(__stdcall*)(int*, int*, const char*, const char*, const char*);
 
 struct Worker {
     GetCodiceTavoFn getCodiceTAVO = nullptr;
@@ -35,6 +37,24 @@ DWORD WINAPI work(void* argument) {
     return 0;
 }
 
+// The five arguments pass through the stub to the service client and the reply comes back;
+// the out-parameters keep the values they had. Writes "<export> <statusOk> <errorNumber>" and
+// the reply to "echo.txt".
+int echo(HMODULE stub, const char* mittente, const char* messaggio) {
+    FILE* out = std::fopen("echo.txt", "wb");
+    if (out == nullptr) return 1;
+    for (const char* name : {"sendMessageS", "sendMessageA"}) {
+        auto send = exportedFunction<SendMessageFn>(stub, name);
+        if (send == nullptr) return 1;
+        int statusOk = 55, errorNumber = 66;
+        char* reply = send(&statusOk, &errorNumber, "DLLECHO", mittente, messaggio);
+        std::fprintf(out, "%s %d %d\n%s\n", name, statusOk, errorNumber, reply != nullptr ? reply : "null");
+        std::free(reply);
+    }
+    std::fclose(out);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +67,7 @@ int main(int argc, char** argv) {
         std::printf("LoadLibrary tavo.dll failed: %lu\n", GetLastError());
         return 1;
     }
+    if (std::string(argv[1]) == "echo") return echo(stub, argv[2], argv[3]);
     auto getCodiceTAVO = exportedFunction<GetCodiceTavoFn>(stub, "getCodiceTAVO");
     if (getCodiceTAVO == nullptr) {
         std::printf("getCodiceTAVO not exported\n");
