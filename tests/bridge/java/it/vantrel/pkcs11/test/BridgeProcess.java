@@ -36,12 +36,12 @@ public final class BridgeProcess {
 
     /** The same with another driver class (a main taking the scenario name, then its steps). */
     public static BridgeProcess runDriver(Class<?> driver, String debug, String scenario, String... args) {
-        return runDriver(driver, List.of(), debug, scenario, args);
+        return runDriverWithOptions(driver, List.of(), debug, scenario, args);
     }
 
     /** The same with options for the child JVM (-Xcheck:jni, ...). */
-    public static BridgeProcess runDriver(Class<?> driver, List<String> jvmOptions, String debug, String scenario,
-            String... args) {
+    public static BridgeProcess runDriverWithOptions(Class<?> driver, List<String> jvmOptions, String debug,
+            String scenario, String... args) {
         try {
             Path workDir = Files.createTempDirectory(Paths.get(System.getenv("BRIDGE_WORK_DIR")), scenario);
             List<String> command = new ArrayList<>();

@@ -30,7 +30,8 @@ class HostileCallerTest {
     @ValueSource(strings = {"unbound", "script", "lying"})
     void everyNativeSurvivesHostileArguments(String phase) {
         ScriptModule.script(phase.equals("lying") ? LYING_SCRIPT : new String[] {"find.handles 5"});
-        BridgeProcess run = BridgeProcess.runDriver(HostileCalls.class, List.of("-Xcheck:jni"), null, phase, phase);
+        BridgeProcess run = BridgeProcess.runDriverWithOptions(HostileCalls.class, List.of("-Xcheck:jni"), null, phase,
+                phase);
         assertEquals(0, run.exitCode, run.stderr);
         Matcher summary = Pattern.compile("hostile calls: (\\d+), unexpected: (\\d+)").matcher(run.stderr);
         assertTrue(summary.find(), run.stderr);
