@@ -34,7 +34,18 @@ case "$1" in
   cleanup)
     [ -f "$state" ] || exit 0
     prefix=$(cat "$state")
+    # The server keeps its socket in <tmp>/wine-XXXXXX/server-<device>-<inode of the prefix>.
+    server_dir=""
+    [ -d "$prefix" ] && server_dir=$(printf 'server-%x-%x' $(stat -c '%d %i' "$prefix"))
     WINEPREFIX="$prefix" "$wineserver" -k || true
+    WINEPREFIX="$prefix" "$wineserver" -w || true
+    if [ -n "$server_dir" ]; then
+      for dir in "${TMPDIR:-/tmp}"/wine-*/"$server_dir"; do
+        [ -d "$dir" ] || continue
+        rm -rf "$dir"
+        rmdir "$(dirname "$dir")" 2>/dev/null || true
+      done
+    fi
     rm -rf "$(dirname "$prefix")" "$state" ;;
   *) echo "unknown command $1"; exit 2 ;;
 esac
