@@ -33,6 +33,8 @@ static bool lookUpMethod(JNIEnv* env, jobject value, const char* name, const cha
 static bool convertString(JNIEnv* env, jstring text, CK_ATTRIBUTE* attribute) {
     JStringChars chars(env, text);
     if (chars.chars() == nullptr) {
+        // The JVM's OutOfMemoryError gives way to the bridge's own message.
+        env->ExceptionClear();
         throwMessageException(env, "Internal error (creating String)");
         return false;
     }
@@ -137,6 +139,7 @@ static void releaseEntries(CK_ATTRIBUTE* entries, jsize count) {
 bool convertEntries(JNIEnv* env, jintArray types, jobjectArray values, CK_ATTRIBUTE* entries, jsize count) {
     IntArrayElements typeElements(env, types, JNI_ABORT);
     if (count > 0 && typeElements.get() == nullptr) {
+        env->ExceptionClear();
         throwMessageException(env, "Internal error: Out of memory");
         return false;
     }

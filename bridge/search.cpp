@@ -105,6 +105,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_installCertificate(JNIEnv* env, j
     }
     ByteArrayElements value(env, certificate, 0);
     if (value.get() == nullptr) {
+        env->ExceptionClear();
         throwMessageException(env, "Internal error: Out of memory");
         return;
     }
@@ -112,6 +113,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_installCertificate(JNIEnv* env, j
     for (int i = 0; i < CertificateTextCount; i++) {
         chars[i].reset(new JStringChars(env, texts[i]));
         if (chars[i]->chars() == nullptr) {
+            env->ExceptionClear();
             throwMessageException(env, "Internal error (creating String)");
             return;
         }
