@@ -1,7 +1,5 @@
 // Secret-key generation, key wrapping and unwrapping of NativePKCS11Session, and the refused
 // derivation, random and function-status natives.
-#include <cstdlib>
-
 #include "attributes.h"
 #include "frame.h"
 #include "operations.h"
@@ -21,8 +19,9 @@ static CK_ATTRIBUTE* allocateTemplate(JNIEnv* env, jsize count) {
     return entries;
 }
 
-// generateKey announces every step of the conversion, unlike the shared converter.
-static bool convertEntriesTraced(JNIEnv* env, jintArray types, jobjectArray values, CK_ATTRIBUTE* entries,
+// generateKey announces every step of the conversion, unlike the shared converter. The
+// template counts only converted entries, so leaving it releases exactly what it owns.
+static bool convertEntriesTraced(JNIEnv* env, jintArray types, jobjectArray values, OwnedTemplate* templ,
                                  jsize count) {
     IntArrayElements typeElements(env, types, JNI_ABORT);
     if (count > 0 && typeElements.get() == nullptr) return false;  // the JVM's OutOfMemoryError is pending
@@ -31,15 +30,14 @@ static bool convertEntriesTraced(JNIEnv* env, jintArray types, jobjectArray valu
         trace("JNI: inside loop\n");
         LocalRef<jobject> value(env, env->GetObjectArrayElement(values, i));
         trace("JNI: temp1 OK\n");
-        bool converted = objectToAttribute(env, typeElements.get()[i], value.get(), &entries[i]);
+        bool converted = objectToAttribute(env, typeElements.get()[i], value.get(), &templ->entries[i]);
         trace("JNI: res?...");
         if (!converted) {
             trace("... KO\n");
             trace("\nERROR: cannot parse passed object %li\n", static_cast<long>(i));
-            typeElements.release();
-            freeTemplate(entries, static_cast<CK_ULONG>(i));
             return false;
         }
+        templ->count = static_cast<CK_ULONG>(i) + 1;
         trace("... OK\n");
     }
     trace("JNI: array OK\n");
@@ -57,13 +55,11 @@ SESSION_NATIVE(jobject, generateKey)(JNIEnv* env, jobject self, jint mechanismTy
     if (!templateArraysFit(env, types, values)) return nullptr;
     jsize count = env->GetArrayLength(types);
     trace("JNI: ckLen OK\n");
-    CK_ATTRIBUTE* entries = allocateTemplate(env, count);
-    trace("JNI: ckAttr OK\n");
-    if (entries == nullptr) return nullptr;
-    if (!convertEntriesTraced(env, types, values, entries, count)) return nullptr;
     OwnedTemplate templ;
-    templ.entries = entries;
-    templ.count = static_cast<CK_ULONG>(count);
+    templ.entries = allocateTemplate(env, count);
+    trace("JNI: ckAttr OK\n");
+    if (templ.entries == nullptr) return nullptr;
+    if (!convertEntriesTraced(env, types, values, &templ, count)) return nullptr;
     trace("(session= %li)\n", session);
     CK_OBJECT_HANDLE key = 0;
     CK_RV rv = bridgeGenerateKey(session, &mechanism, templ.entries, templ.count, &key);
@@ -131,13 +127,10 @@ SESSION_NATIVE(jobject, unwrapKey)(JNIEnv* env, jobject self, jint mechanismType
     if (!templateArraysFit(env, types, values)) return nullptr;
     jsize count = env->GetArrayLength(types);
     OwnedTemplate templ;
-    CK_ATTRIBUTE* entries = allocateTemplate(env, count);
-    if (entries == nullptr) return nullptr;
-    if (!convertEntries(env, types, values, entries, count)) {
-        std::free(entries);
-        return nullptr;
-    }
-    templ.entries = entries;
+    templ.entries = allocateTemplate(env, count);
+    if (templ.entries == nullptr) return nullptr;
+    // On failure the converter has released what it converted; the template owns only its array.
+    if (!convertEntries(env, types, values, templ.entries, count)) return nullptr;
     templ.count = static_cast<CK_ULONG>(count);
     CK_RV rv;
     CK_OBJECT_HANDLE key = 0;
