@@ -26,14 +26,6 @@ void traceArgs(const char* format, va_list args) {
     if (bridgeState.traceEnabled) std::vprintf(format, args);
 }
 
-void trace(const char* format, ...) {
-    if (!bridgeState.traceEnabled) return;
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-}
-
 void traceAlways(const char* format, ...) {
     va_list args;
     va_start(args, format);

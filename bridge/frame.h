@@ -52,11 +52,12 @@ extern BridgeState bridgeState;
 // Switches tracing on when PKCS11_OXL_DEBUG exists; a value starting with '2' also moves
 // standard output to the trace file.
 void applyTraceSetting();
-// Writes only while tracing is on.
-void trace(const char* format, ...) BRIDGE_PRINTF_FORMAT(1, 2);
 void traceArgs(const char* format, va_list args);
 // Writes whatever the trace flag says (the few lines that are always printed).
 void traceAlways(const char* format, ...) BRIDGE_PRINTF_FORMAT(1, 2);
+// Writes only while tracing is on. Every native traces several times, so a switched-off
+// trace is a test of the flag here, not a call.
+#define trace(...) (bridgeState.traceEnabled ? traceAlways(__VA_ARGS__) : void(0))
 // The line written when a text cannot be turned into a Java string.
 void traceConversionError();
 // Name of the file standard output is moved to ("c:\jpkcs110.log" on Windows).
@@ -213,10 +214,12 @@ CK_RV enterModuleCall(bool needsInit, Entry CK_FUNCTION_LIST::*member, Entry* en
 template <typename Entry>
 CK_RV enterModuleCall(bool needsInit, Entry CK_FUNCTION_LIST::*member, Entry* entry, const char* startFormat, ...) {
     if (needsInit && !bridgeState.moduleInitialized) return BRIDGE_ERR_NOT_INITIALIZED;
-    va_list args;
-    va_start(args, startFormat);
-    traceArgs(startFormat, args);
-    va_end(args);
+    if (bridgeState.traceEnabled) {
+        va_list args;
+        va_start(args, startFormat);
+        traceArgs(startFormat, args);
+        va_end(args);
+    }
     *entry = bridgeState.functionList != nullptr ? bridgeState.functionList->*member : nullptr;
     return *entry != nullptr ? CKR_OK : BRIDGE_ERR_NO_FUNCTION;
 }
