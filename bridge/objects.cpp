@@ -1,5 +1,7 @@
 // Natives of NativePKCS11Object: destroy, size, typed and automatic attribute reads, writes.
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "attributes.h"
@@ -107,8 +109,20 @@ static bool readAttribute(JNIEnv* env, jobject self, jint type, FetchedValue* fe
 // UTF-8 up to the first zero byte as a Java string. Byte sequences that are not UTF-8
 // become U+FFFD, so no token text can upset the JVM's string conversion.
 static jstring utf8ToJString(JNIEnv* env, const CK_BYTE* bytes, size_t length) {
-    std::vector<jchar> chars;
-    chars.reserve(length);
+    // No byte yields more than one UTF-16 unit (four-byte sequences yield two), so `length`
+    // units suffice. Labels and names fit on the stack; only long texts need the heap.
+    jchar shortText[128];
+    std::unique_ptr<jchar[]> longText;
+    jchar* chars = shortText;
+    if (length > sizeof shortText / sizeof shortText[0]) {
+        longText.reset(new (std::nothrow) jchar[length]);
+        if (!longText) {
+            traceConversionError();
+            return nullptr;
+        }
+        chars = longText.get();
+    }
+    size_t count = 0;
     size_t i = 0;
     while (i < length && bytes[i] != 0) {
         unsigned lead = bytes[i];
@@ -122,21 +136,20 @@ static jstring utf8ToJString(JNIEnv* env, const CK_BYTE* bytes, size_t length) {
         static const unsigned long smallest[] = {0, 0x80, 0x800, 0x10000};
         if (valid && (code < smallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) valid = false;
         if (!valid) {
-            chars.push_back(0xFFFD);
+            chars[count++] = 0xFFFD;
             i++;
             continue;
         }
         if (code >= 0x10000) {
             code -= 0x10000;
-            chars.push_back(static_cast<jchar>(0xD800 + (code >> 10)));
-            chars.push_back(static_cast<jchar>(0xDC00 + (code & 0x3FF)));
+            chars[count++] = static_cast<jchar>(0xD800 + (code >> 10));
+            chars[count++] = static_cast<jchar>(0xDC00 + (code & 0x3FF));
         } else {
-            chars.push_back(static_cast<jchar>(code));
+            chars[count++] = static_cast<jchar>(code);
         }
         i += extra + 1;
     }
-    static const jchar none = 0;
-    jstring text = env->NewString(chars.empty() ? &none : chars.data(), static_cast<jsize>(chars.size()));
+    jstring text = env->NewString(chars, static_cast<jsize>(count));
     if (text == nullptr) traceConversionError();
     return text;
 }

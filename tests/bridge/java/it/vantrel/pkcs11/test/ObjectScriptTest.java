@@ -173,7 +173,7 @@ class ObjectScriptTest extends SessionSuite {
     void numbersAndTextsReadFromTheToken() throws PKCS11Exception {
         NativePKCS11Object object = object("attribute.288 c3ff", "attribute.353 " + ulong(0x1FFFFFFFFL),
                 "attribute.1 02", "attribute.3 41e282ac00ff", "attribute.16 ff41c0af",
-                "attribute.17 f09f9880");
+                "attribute.17 f09f9880", "attribute.257 " + "e282ac".repeat(150) + "f09f9880");
         BigInteger modulus = object.getBigIntegerAttributeValue(CKA_MODULUS);
         assertEquals(1, modulus.signum());
         assertEquals(0xC3FF, modulus.intValue());
@@ -184,6 +184,8 @@ class ObjectScriptTest extends SessionSuite {
         assertEquals("A\u20ac", object.getStringAttributeValue(CKA_LABEL));
         assertEquals("\ufffdA\ufffd\ufffd", object.getStringAttributeValue(0x10));
         assertEquals("\ud83d\ude00", object.getStringAttributeValue(CKA_VALUE));
+        // A text longer than a label is converted alike.
+        assertEquals("\u20ac".repeat(150) + "\ud83d\ude00", object.getStringAttributeValue(0x101));
     }
 
     @Test
