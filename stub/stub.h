@@ -8,7 +8,12 @@
 void stubLog(int level, const char* format, ...) LOG_PRINTF_FORMAT(2, 3);
 
 // Swaps a pending update of the service client in, keeping the replaced file as the backup.
-void applyPendingUpdate();
+// True when an update took the service client's place.
+bool applyPendingUpdate();
+
+// An update just swapped in that cannot be loaded gives way to the backup again; true when
+// the backup is back in place.
+bool revertUnloadableUpdate();
 
 // Fills the forwarding table from the loaded service client, logging each entry found or missing.
 void resolveForwardingTable(platform::LibraryHandle serviceClient);

@@ -215,6 +215,26 @@ TEST_F(StubInstallation, FailedRenameRestoresTheBackup) {
     EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
 }
 
+// An update that is no loadable library gives way to the backup again, so the installation
+// keeps working (the bad file is not retried).
+TEST_F(StubInstallation, UnloadableUpdateIsRevertedToTheBackup) {
+    copyFile(SERVICE_PATH, kService);
+    writeFile(kUpdate, "not a library");
+    ProgramRun run = loadedVersion();
+    EXPECT_EQ(kServiceLoaded, run.report);
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kService));
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
+    EXPECT_FALSE(fileExists(kUpdate));
+
+    std::vector<std::string> expected = concat(kAttachStart, swapLines());
+    std::vector<std::string> entries = logEntries();
+    ASSERT_GT(entries.size(), expected.size() + 1);
+    EXPECT_EQ(0u, entries[expected.size()].rfind("ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : ", 0));
+    expected.push_back(entries[expected.size()]);
+    expected.push_back("ERROR " + kService + " aggiornato non caricabile: ripristino " + kBackup + "\n");
+    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), entries);
+}
+
 // An empty update file is a probe of another process starting at the same moment (or one a
 // crash left behind); installing it would leave no working service client.
 TEST_F(StubInstallation, EmptyUpdateFileIsNeverInstalled) {
