@@ -1,5 +1,5 @@
-// A service client for the stub tests that lacks getVersionePorta and checkTransport (unless
-// built WITH_ALL_EXPORTS), so the stub's fallbacks can be observed. It needs no JVM.
+// A service client for the stub tests that lacks getVersionePorta and checkTransport, so the
+// stub's fallbacks can be observed. It needs no JVM.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -35,8 +35,4 @@ TAVO2_EXPORT char* TAVO2_CALL getCodiceTAVO(const char* codiceAzienda) {
     return copyOf(std::string(codiceAzienda) + "PARTIAL0000000");
 }
 TAVO2_EXPORT int TAVO2_CALL getRideConfig() { return 7; }
-#if defined(WITH_ALL_EXPORTS)
-TAVO2_EXPORT char* TAVO2_CALL getVersionePorta() { return copyOf(PORTA_VERSION); }
-TAVO2_EXPORT char* TAVO2_CALL checkTransport() { return copyOf("OK"); }
-#endif
 }
