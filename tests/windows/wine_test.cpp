@@ -267,6 +267,19 @@ TEST_F(ServiceChain, NoVirtualMachineMeansStartFails) {
     EXPECT_FALSE(exists("fakejvm_journal.txt"));
 }
 
+TEST_F(ServiceChain, ThreadThatCannotAttachFailsTheStart) {
+    installChain("attach -1\n");
+    EXPECT_EQ(255, wine("tavotester.exe").status);
+    EXPECT_EQ("ERR startTavo failed", read("CheckDump.txt"));
+    std::string serviceLog = dailyLog("tavodll_");
+    EXPECT_NE(serviceLog.find("ERROR - AttachCurrentThread ha fallito, result=-1\n"), std::string::npos) << serviceLog;
+    EXPECT_NE(serviceLog.find("ERROR - initSendServiceProxy: env=NULL !\n"), std::string::npos) << serviceLog;
+    std::string journal = read("fakejvm_journal.txt");
+    EXPECT_TRUE(proxyCalls(journal).empty());
+    // Even the failed call gives its thread back.
+    EXPECT_EQ(1u, count(journal, "DetachCurrentThread"));
+}
+
 TEST_F(ServiceChain, MissingStubStopsBeforeAnyDump) {
     install("tester/tavotester.exe");
     EXPECT_EQ(255, wine("tavotester.exe").status);
