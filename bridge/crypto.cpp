@@ -44,8 +44,8 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
     trace("%s", startText);
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return -1;
-    bool outputFits = capacityRule == OutputCapacity::DataLength ? arrayHoldsLength(env, output, dataLength) : true;
-    if (!arrayHoldsLength(env, data, dataLength) || !outputFits) {
+    bool outputRequired = capacityRule == OutputCapacity::DataLength;
+    if (data == nullptr || dataLength < 0 || (outputRequired && output == nullptr)) {
         throwArgumentsBad(env);
         return -1;
     }
@@ -59,6 +59,11 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
         if (dataElements.get() == nullptr) return -1;  // the JVM's OutOfMemoryError is pending
         ByteArrayElements outputElements(env, output, 0);
         if (output != nullptr && outputElements.get() == nullptr) return -1;
+        // The lengths the guards read: asking the JVM again would be a second round trip.
+        if (dataLength > dataElements.length() || (outputRequired && dataLength > outputElements.length())) {
+            throwArgumentsBad(env);
+            return -1;
+        }
         capacity = capacityRule == OutputCapacity::DataLength ? jintToUlong(dataLength)
                                                                : jintToUlong(outputElements.length());
         length = capacity;
