@@ -31,3 +31,12 @@ java -Djava.library.path="$build/bridge" \
 # The service group: tavotester checks a tavo + tavo2 installation against the local XML service.
 cmake --build "$build" --target tavo tavo2 tavotester tavo_proxy_java tavo_xmlservice_java -j "${BUILD_JOBS:-2}" >/dev/null
 "$root/scripts/demo-tavotester.sh" "$build"
+
+# The service client on its own: a native host calls tavo2's exports directly.
+cmake --build "$build" --target tavo2_host -j "${BUILD_JOBS:-2}" >/dev/null
+"$root/scripts/demo-service.sh" "$build"
+
+# The ATR reader: Java reads a virtual card's ATR through atrprobejni2 -> atrprobe -> pcscd.
+echo "== ATR of a virtual card on a private PC/SC stack"
+cmake --build "$build" --target atrprobe atrprobejni2 atr_java -j "${BUILD_JOBS:-2}" >/dev/null
+"$root/scripts/demo_atr.sh" "$build"
