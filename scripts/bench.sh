@@ -2,7 +2,7 @@
 # Runs every benchmark and writes the results: build/bench-results/results.md (tables),
 # token.csv, service.csv and benchmarks.png.
 #   scripts/bench.sh --profile   instead counts instructions per call of the token workloads
-#                                with callgrind (profile.md, profile.csv)
+#                                with callgrind (profile.md, profile.csv, callgrind/)
 #   BENCH_REPS   repetitions per workload (default 7); BENCH_OUT   results folder
 # The benchmarks use their own optimised build without sanitizers (build/bench-linux64), a
 # SoftHSM2 token and a service working folder in a private temp dir, and the installed JVM.
@@ -29,7 +29,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 
-echo "token: floor, then bridge and JDK wrapper ($reps repetitions)"
 "$root/tests/bridge/softhsm_token.sh" setup "$work/softhsm"
 export SOFTHSM2_CONF=$work/softhsm/softhsm2.conf
 p11bench=("$JAVA" -Djava.library.path="$P11BRIDGE_DIR" --add-modules jdk.crypto.cryptoki
@@ -40,24 +39,28 @@ if [ "${1:-}" = "--profile" ]; then
   # Counting only inside the natives of both wrappers, zeroed when the measured calls begin.
   calls=${BENCH_PROFILE_CALLS:-2000}
   command -v valgrind >/dev/null || { echo "valgrind is needed for --profile" >&2; exit 1; }
+  profiles=$out/callgrind  # kept for callgrind_annotate
+  rm -rf "$profiles"
+  mkdir -p "$profiles"
   for workload in session_info attribute_label aes_ecb_16 find_100 slot_list; do
     n=$calls
     [ "$workload" = find_100 ] && n=$((calls / 40))
     for way in bridge jdk; do
       echo "callgrind: $workload $way ($n calls)"
-      valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.$workload.$way" \
+      valgrind --tool=callgrind --callgrind-out-file="$profiles/callgrind.$workload.$way" \
         --toggle-collect='Java_it_vantrel_pkcs11_*' --toggle-collect='Java_sun_security_pkcs11_wrapper_*' \
         --zero-before=Java_it_vantrel_pkcs11_nat_NativePKCS11_getBridgeVersion \
         "${p11bench[@]}" profile "$module" "$workload" "$n" "$way" >/dev/null 2>"$work/valgrind.log" ||
         { cat "$work/valgrind.log" >&2; exit 1; }
-      echo "$n" >"$work/calls.$workload.$way"
+      echo "$n" >"$profiles/calls.$workload.$way"
     done
   done
-  python3 "$root/bench/profile.py" "$out" "$work"
+  python3 "$root/bench/profile.py" "$out" "$profiles"
   cat "$out/profile.md"
   exit 0
 fi
 
+echo "token: floor, then bridge and JDK wrapper ($reps repetitions)"
 "$P11FLOOR" "$module" "$reps" >"$work/token.csv"
 "${p11bench[@]}" run "$module" "$reps" >>"$work/token.csv"
 
