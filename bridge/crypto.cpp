@@ -30,7 +30,7 @@ static void initOperation(JNIEnv* env, jobject self, jint mechanismType, jobject
     CK_MECHANISM mechanism = plainMechanism(mechanismType);
     trace("(session= %li)\n", session);
     CK_RV rv = call(session, &mechanism, keyHandle);
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
 
 // How much room the module is told the output has.
@@ -72,10 +72,7 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
         rv = call(session, dataElements.bytes(), jintToUlong(dataLength), passedOutput, &length);
     }
     rv = checkOutputLength(rv, length, passedOutput, capacity);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return -1;
-    }
+    if (throwIfFailed(env, rv)) return -1;
     return ulongToJint(length);
 }
 

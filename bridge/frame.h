@@ -78,6 +78,12 @@ void releaseModule();
 void throwMessageException(JNIEnv* env, const char* message);
 void throwErrorCode(JNIEnv* env, CK_RV rv);
 void throwErrorCodeFlagged(JNIEnv* env, CK_RV rv);
+// The usual end of a failed module call: raise its exception. True when rv is a failure.
+inline bool throwIfFailed(JNIEnv* env, CK_RV rv) {
+    if (rv == CKR_OK) return false;
+    throwErrorCode(env, rv);
+    return true;
+}
 
 // ---- Handles from peers --------------------------------------------------------------------
 // Each reads the peer's field on every call. A null peer or a peer without the field leaves

@@ -77,10 +77,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPair(JNIEnv* env, jobj
     CK_OBJECT_HANDLE privateKey = 0;
     CK_RV rv = bridgeGenerateKeyPair(session, &mechanism, publicTemplate.entries, publicTemplate.count,
                                      privateTemplate.entries, privateTemplate.count, &publicKey, &privateKey);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     return keyPairResult(env, self, publicKey, privateKey);
 }
 
@@ -118,8 +115,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPairOB(JNIEnv* env, jo
                                      &privateKey);
     traceAlways("Done.\n");
     jobjectArray pair = nullptr;
-    if (rv != CKR_OK) throwErrorCode(env, rv);
-    else pair = keyPairResult(env, self, publicKey, privateKey);
+    if (!throwIfFailed(env, rv)) pair = keyPairResult(env, self, publicKey, privateKey);
     // The template values live on the stack; these lines are what callers have always seen.
     traceAlways("Clearing memory...\n");
     traceAlways("    --> Public attr values done\n...");

@@ -63,10 +63,7 @@ SESSION_NATIVE(jobject, generateKey)(JNIEnv* env, jobject self, jint mechanismTy
     trace("(session= %li)\n", session);
     CK_OBJECT_HANDLE key = 0;
     CK_RV rv = bridgeGenerateKey(session, &mechanism, templ.entries, templ.count, &key);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating 2 jobject PKCS11Object...");
     return newPeer(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, self, key);
 }
@@ -105,10 +102,7 @@ SESSION_NATIVE(jint, wrapKey)(JNIEnv* env, jobject self, jint mechanismType, job
     }
     trace("JNI: release OK\n");
     rv = checkOutputLength(rv, length, output, capacity);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return -1;
-    }
+    if (throwIfFailed(env, rv)) return -1;
     return ulongToJint(length);
 }
 
@@ -141,10 +135,7 @@ SESSION_NATIVE(jobject, unwrapKey)(JNIEnv* env, jobject self, jint mechanismType
         rv = bridgeUnwrapKey(session, &mechanism, unwrappingHandle, wrappedElements.bytes(), jintToUlong(wrappedLength),
                              templ.entries, templ.count, &key);
     }
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating PKCS11Object (%li)...", key);
     jobject peer = newPeer(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, self, key);
     if (peer == nullptr) return nullptr;

@@ -17,10 +17,7 @@ BRIDGE_NATIVE(jlong) Java_it_vantrel_pkcs11_nat_NativePKCS11_loadPKCS11Library(J
     trace("(arg= %s)\n", pathChars.chars());
     CK_FUNCTION_LIST_PTR functionList = nullptr;
     CK_RV rv = bindModule(pathChars.chars(), &functionList);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return 0;
-    }
+    if (throwIfFailed(env, rv)) return 0;
     trace("JNI: library loaded: (FuncList ptr=" BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(functionList));
     trace("JNI: end loadPKCS11Library\n");
     return static_cast<jlong>(reinterpret_cast<intptr_t>(functionList));
@@ -29,7 +26,7 @@ BRIDGE_NATIVE(jlong) Java_it_vantrel_pkcs11_nat_NativePKCS11_loadPKCS11Library(J
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11_libInitialize(JNIEnv* env, jobject) {
     trace("JNI: PKCS11.libInitialize\n");
     CK_RV rv = bridgeInitialize();
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11_libFinalize(JNIEnv*, jobject) {
@@ -43,10 +40,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11_getInfo(JNIEnv* e
     CK_INFO info;
     std::memset(&info, 0, sizeof info);
     CK_RV rv = bridgeGetInfo(&info);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11Info...");
     LocalRef<jclass> cls(env, nullptr);
     jmethodID constructor = nullptr;
@@ -69,10 +63,7 @@ BRIDGE_NATIVE(jobjectArray) Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(
     CK_ULONG count = 0;
     CK_RV rv = bridgeGetSlotList(jbooleanToBBool(tokenPresent), &rawList, &count);
     std::unique_ptr<CK_SLOT_ID, FreeDeleter> slots(rawList);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     if (count == 0) return nullptr;
     trace("JNI: creating array of %li PKCS11Slot\n", count);
     LocalRef<jclass> cls(env, nullptr);

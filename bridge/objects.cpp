@@ -97,11 +97,7 @@ static bool readAttribute(JNIEnv* env, jobject self, jint type, FetchedValue* fe
     if (!enterObjectCall(env, self, &handles, traceHandles, startFormat, attributeType)) return false;
     fetched->attribute.type = attributeType;
     CK_RV rv = bridgeGetAttributeValue(handles.session, handles.object, &fetched->attribute);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return false;
-    }
-    return true;
+    return !throwIfFailed(env, rv);
 }
 
 // ---- Module text to Java --------------------------------------------------------------------
@@ -322,7 +318,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_destroy(JNIEnv
     ObjectHandles handles;
     if (!enterObjectCall(env, self, &handles, true, "JNI: start PKCS11Object.destroy... ")) return;
     CK_RV rv = bridgeDestroyObject(handles.session, handles.object);
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
 
 BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_size(JNIEnv* env, jobject self) {
@@ -330,10 +326,7 @@ BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_size(JNIEnv* e
     if (!enterObjectCall(env, self, &handles, true, "JNI: start PKCS11Object.size... ")) return -1;
     CK_ULONG size = 0;
     CK_RV rv = bridgeGetObjectSize(handles.session, handles.object, &size);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return -1;
-    }
+    if (throwIfFailed(env, rv)) return -1;
     return ulongToJint(size);
 }
 
@@ -342,7 +335,7 @@ static const char* const setAttrStart = "JNI: start PKCS11Object.setAttr(%li)...
 // One entry (or a whole template) written to the object; a failure is raised.
 static void writeAttributes(JNIEnv* env, const ObjectHandles& handles, CK_ATTRIBUTE* entries, CK_ULONG count) {
     CK_RV rv = bridgeSetAttributeValue(handles.session, handles.object, entries, count);
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
 
 BRIDGE_NATIVE(void)

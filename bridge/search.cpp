@@ -22,7 +22,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsInit(JNIEnv* env, jobj
     // Two null arrays search every object the session may see; one null array is refused.
     if ((types != nullptr || values != nullptr) && !templ.build(env, types, values)) return;
     CK_RV rv = bridgeFindObjectsInit(session, templ.entries, templ.count);
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
 
 BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObject(JNIEnv* env, jobject self) {
@@ -32,10 +32,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObject
     trace("(session= %li)\n", session);
     CK_OBJECT_HANDLE object = 0;
     CK_RV rv = bridgeFindObjects(session, &object);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     // Null without an exception is the end of the search.
     if (object == 0) {
         trace("JNI: No more objects (NULL found)\n");
@@ -54,7 +51,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsFi
     if (!getSessionHandle(env, self, &session)) return;
     trace("(session= %li)\n", session);
     CK_RV rv = bridgeFindObjectsFinal(session);
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
 
 BRIDGE_NATIVE(jobject)

@@ -18,7 +18,7 @@ static bool startSessionNative(JNIEnv* env, jobject self, const char* startText,
 }
 
 static void throwOnFailure(JNIEnv* env, CK_RV rv) {
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(JNIEnv* env, jobject self) {
@@ -39,10 +39,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JN
     CK_SESSION_INFO info;
     std::memset(&info, 0, sizeof info);
     CK_RV rv = bridgeGetSessionInfo(session, &info);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11SessionInfo...");
     LocalRef<jclass> cls(env, nullptr);
     jmethodID constructor = nullptr;

@@ -17,10 +17,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getInfo(JNIEn
     CK_SLOT_INFO info;
     std::memset(&info, 0, sizeof info);
     CK_RV rv = bridgeGetSlotInfo(slot, &info);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11SlotInfo...");
     LocalRef<jclass> cls(env, nullptr);
     jmethodID constructor = nullptr;
@@ -43,10 +40,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenInfo(
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof info);
     CK_RV rv = bridgeGetTokenInfo(slot, &info);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11TokenInfo...");
     LocalRef<jclass> cls(env, nullptr);
     jmethodID constructor = nullptr;
@@ -78,10 +72,7 @@ BRIDGE_NATIVE(jstring) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenSN(JN
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof info);
     CK_RV rv = bridgeGetTokenInfo(slot, &info);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     return paddedToJString(env, info.serialNumber, sizeof info.serialNumber);
 }
 
@@ -92,10 +83,7 @@ BRIDGE_NATIVE(jintArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanis
     CK_ULONG count = 0;
     CK_RV rv = bridgeGetMechanismList(slot, &rawList, &count);
     std::unique_ptr<CK_MECHANISM_TYPE, FreeDeleter> mechanisms(rawList);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating array of %li Mechanism...", count);
     if (count > 0x7FFFFFFFUL) return nullptr;
     LocalRef<jintArray> array(env, env->NewIntArray(static_cast<jsize>(count)));
@@ -119,10 +107,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanismI
     CK_MECHANISM_INFO info;
     std::memset(&info, 0, sizeof info);
     CK_RV rv = bridgeGetMechanismInfo(slot, type, &info);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11MechanismInfo...");
     LocalRef<jclass> cls(env, nullptr);
     jmethodID constructor = nullptr;
@@ -144,10 +129,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(J
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.openSession... ", &slot)) return nullptr;
     CK_SESSION_HANDLE session = 0;
     CK_RV rv = bridgeOpenSession(slot, jintToUlong(flags), &session);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return nullptr;
-    }
+    if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject NativePKCS11Session...");
     jobject result = newPeer(env, BRIDGE_CLASS_SESSION, BRIDGE_CTOR_SESSION, self, session);
     if (result == nullptr) return nullptr;
@@ -159,5 +141,5 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_closeAllSessions
     CK_SLOT_ID slot;
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.closeAllSessions... ", &slot)) return;
     CK_RV rv = bridgeCloseAllSessions(slot);
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }

@@ -63,10 +63,7 @@ static bool readLifeCycleStatus(JNIEnv* env, CK_SESSION_HANDLE session, CK_OBJEC
                                 signed char* status) {
     CK_ATTRIBUTE attribute = {lifeCycleStatusAttributeType, nullptr, 0};
     CK_RV rv = bridgeGetAttributeValue(session, application, &attribute);
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-        return false;
-    }
+    if (throwIfFailed(env, rv)) return false;
     // An empty value reads as the terminating zero the wrapper puts after it.
     *status = static_cast<signed char>(static_cast<CK_BYTE_PTR>(attribute.pValue)[0]);
     std::free(attribute.pValue);
@@ -142,7 +139,7 @@ SESSION_NATIVE(void, logintirvex)(JNIEnv* env, jobject self, jboolean securityOf
         trace("(session= %li)\n", session);
         rv = bridgeLoginBytes(session, userTypeOf(securityOfficer), pinBytes.bytes(), jintToUlong(pinBytes.length()));
     }
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
 
 SESSION_NATIVE(void, setPINtirvex)(JNIEnv* env, jobject self, jbyteArray oldPin, jbyteArray newPin) {
@@ -163,5 +160,5 @@ SESSION_NATIVE(void, setPINtirvex)(JNIEnv* env, jobject self, jbyteArray oldPin,
         rv = bridgeSetPINBytes(session, oldBytes.bytes(), jintToUlong(oldBytes.length()), newBytes.bytes(),
                                jintToUlong(newBytes.length()));
     }
-    if (rv != CKR_OK) throwErrorCode(env, rv);
+    throwIfFailed(env, rv);
 }
