@@ -67,9 +67,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_createObject(JNIEnv* env, jobject
     CK_RV rv = bridgeCreateObject(session, templ.entries, templ.count, &object);
     trace("JNI: createObject PKCS11Session.createObj...\n");
     jobject peer = nullptr;
-    if (rv != CKR_OK) {
-        throwErrorCode(env, rv);
-    } else {
+    if (!throwIfFailed(env, rv)) {
         trace("JNI: creating PKCS11Object (%li)...", object);
         // An object the module created stays on the token even when its peer cannot be built.
         peer = newObjectPeer(env, self, object);

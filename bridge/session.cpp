@@ -17,20 +17,16 @@ static bool startSessionNative(JNIEnv* env, jobject self, const char* startText,
     return true;
 }
 
-static void throwOnFailure(JNIEnv* env, CK_RV rv) {
-    throwIfFailed(env, rv);
-}
-
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(JNIEnv* env, jobject self) {
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.closeSession... ", true, &session)) return;
-    throwOnFailure(env, bridgeCloseSession(session));
+    throwIfFailed(env, bridgeCloseSession(session));
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logout(JNIEnv* env, jobject self) {
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.logout... ", true, &session)) return;
-    throwOnFailure(env, bridgeLogout(session));
+    throwIfFailed(env, bridgeLogout(session));
 }
 
 BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JNIEnv* env, jobject self) {
@@ -62,7 +58,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv*
         return;
     }
     trace("(session= %li)\n", session);
-    throwOnFailure(env, bridgeLogin(session, userType, pinChars.chars()));
+    throwIfFailed(env, bridgeLogin(session, userType, pinChars.chars()));
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_loginAuthPath(JNIEnv* env, jobject self,
@@ -71,7 +67,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_loginAuthPath
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.login... ", false, &session)) return;
     CK_USER_TYPE userType = userTypeOf(securityOfficer);
     trace("(session= %li)\n", session);
-    throwOnFailure(env, bridgeLoginProtectedPath(session, userType));
+    throwIfFailed(env, bridgeLoginProtectedPath(session, userType));
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEnv* env, jobject self, jstring pin) {
@@ -82,7 +78,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEn
         throwMessageException(env, "Internal error");
         return;
     }
-    throwOnFailure(env, bridgeInitPIN(session, pinChars.chars()));
+    throwIfFailed(env, bridgeInitPIN(session, pinChars.chars()));
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv* env, jobject self, jstring oldPin,
@@ -99,7 +95,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv
         throwMessageException(env, "Internal error");
         return;
     }
-    throwOnFailure(env, bridgeSetPIN(session, oldChars.chars(), newChars.chars()));
+    throwIfFailed(env, bridgeSetPIN(session, oldChars.chars(), newChars.chars()));
 }
 
 BRIDGE_NATIVE(jbyteArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getOperationState(JNIEnv* env, jobject) {
