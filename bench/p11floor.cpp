@@ -34,13 +34,10 @@ CK_ATTRIBUTE attribute(CK_ATTRIBUTE_TYPE type, const void* value, size_t length)
     return CK_ATTRIBUTE{type, const_cast<void*>(value), static_cast<CK_ULONG>(length)};
 }
 
-CK_ATTRIBUTE labelAttribute(const char* label) {
-    return attribute(CKA_LABEL, label, std::strlen(label));
-}
+CK_ATTRIBUTE labelAttribute(const char* label) { return attribute(CKA_LABEL, label, std::strlen(label)); }
 
 // Handles of every object of the class with the label (at most `room`).
-CK_ULONG findAll(Token& t, CK_OBJECT_CLASS objectClass, const char* label, CK_OBJECT_HANDLE* found,
-                 CK_ULONG room) {
+CK_ULONG findAll(Token& t, CK_OBJECT_CLASS objectClass, const char* label, CK_OBJECT_HANDLE* found, CK_ULONG room) {
     CK_ATTRIBUTE templ[] = {attribute(CKA_CLASS, &objectClass, sizeof objectClass), labelAttribute(label)};
     check(t.f->C_FindObjectsInit(t.session, templ, 2), "C_FindObjectsInit");
     CK_ULONG count = 0;
@@ -60,8 +57,7 @@ void open(Token& t, const char* modulePath) {
         std::fprintf(stderr, "p11floor: cannot load %s\n", modulePath);
         std::exit(1);
     }
-    auto getFunctionList =
-        reinterpret_cast<CK_C_GetFunctionList>(platform::findSymbol(module, "C_GetFunctionList"));
+    auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(platform::findSymbol(module, "C_GetFunctionList"));
     if (getFunctionList == nullptr) check(CKR_GENERAL_ERROR, "C_GetFunctionList lookup");
     check(getFunctionList(&t.f), "C_GetFunctionList");
     check(t.f->C_Initialize(nullptr), "C_Initialize");
@@ -148,9 +144,7 @@ void initAndRun(Token& t, CK_C_SignInit init, CK_C_Sign run, CK_MECHANISM_TYPE t
     check(run(t.session, data, dataLength, out, &outLen), "single-part call");
 }
 
-void aesEncrypt(Token& t) {
-    initAndRun<16, 16>(t, t.f->C_EncryptInit, t.f->C_Encrypt, CKM_AES_ECB, t.aesKey);
-}
+void aesEncrypt(Token& t) { initAndRun<16, 16>(t, t.f->C_EncryptInit, t.f->C_Encrypt, CKM_AES_ECB, t.aesKey); }
 
 void rsaSign(Token& t) {
     initAndRun<BENCH_SIGN_DATA_LENGTH, 256>(t, t.f->C_SignInit, t.f->C_Sign, CKM_SHA256_RSA_PKCS, t.rsaKey);
@@ -187,9 +181,8 @@ struct Workload {
 };
 
 const Workload workloads[] = {
-    {"session_info", 20000, sessionInfo}, {"attribute_label", 20000, labelRead},
-    {"aes_ecb_16", 10000, aesEncrypt},    {"rsa2048_sha256_sign", 20, rsaSign},
-    {"find_100", 200, findLoop},          {"slot_list", 20000, slotList},
+    {"session_info", 20000, sessionInfo}, {"attribute_label", 20000, labelRead}, {"aes_ecb_16", 10000, aesEncrypt},
+    {"rsa2048_sha256_sign", 20, rsaSign}, {"find_100", 200, findLoop},           {"slot_list", 20000, slotList},
 };
 
 double nanosecondsPerCall(Token& t, const Workload& w) {

@@ -73,8 +73,8 @@ void viaTavo2Send() {
 void appendCodeLine() {
     std::FILE* file = std::fopen("floor_codes.log", "a+");
     if (file == nullptr) fail("floor_codes.log");
-    std::fprintf(file, "%08X [08/12/2026 21:00:00:000] DEBUG - getCodiceTAVO('%s')='%s'. Now:%lld\n", 0u,
-                 companyCode, "999N138VLB05BYC1", 17000000001LL);
+    std::fprintf(file, "%08X [08/12/2026 21:00:00:000] DEBUG - getCodiceTAVO('%s')='%s'. Now:%lld\n", 0u, companyCode,
+                 "999N138VLB05BYC1", 17000000001LL);
     std::fclose(file);
 }
 
@@ -133,8 +133,9 @@ DirectCall prepareDirect(const char* jvmLibrary) {
     jclass responseClass = env->FindClass("tavo/client/ITavoClientResponse");
     if (proxyClass == nullptr || responseClass == nullptr) fail("bench proxy classes");
     call.proxy = env->NewGlobalRef(env->NewObject(proxyClass, env->GetMethodID(proxyClass, "<init>", "()V")));
-    call.send = env->GetMethodID(proxyClass, "sendMessageS",
-                                 "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Ltavo/client/ITavoClientResponse;");
+    call.send =
+        env->GetMethodID(proxyClass, "sendMessageS",
+                         "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Ltavo/client/ITavoClientResponse;");
     call.isStatusOk = env->GetMethodID(responseClass, "isStatusOk", "()Z");
     call.getErrorNumber = env->GetMethodID(responseClass, "getErrorNumber", "()I");
     call.getXMLMessage = env->GetMethodID(responseClass, "getXMLMessage", "()Ljava/lang/String;");
@@ -200,10 +201,14 @@ int main(int argc, char** argv) {
     };
     for (int rep = -1; rep < reps; rep++) {  // repetition -1 warms up and is not reported
         double values[] = {
-            rate(1, codes, viaTavo2Code),         rate(1, codes, appendCodeLine),
-            rate(2, codes / 2, viaTavo2Code),     rate(2, codes / 2, appendCodeLine),
-            tavo2Rate(sends),                     directRate(direct, sends),
-            rate(1, entries, writeOneEntry),      rate(1, entries, appendCodeLine),
+            rate(1, codes, viaTavo2Code),
+            rate(1, codes, appendCodeLine),
+            rate(2, codes / 2, viaTavo2Code),
+            rate(2, codes / 2, appendCodeLine),
+            tavo2Rate(sends),
+            directRate(direct, sends),
+            rate(1, entries, writeOneEntry),
+            rate(1, entries, appendCodeLine),
         };
         if (rep < 0) continue;
         report("getCodiceTAVO_1_thread", "tavo2", values[0]);

@@ -114,8 +114,8 @@ bool objectToAttribute(JNIEnv* env, jint type, jobject value, CK_ATTRIBUTE* attr
     // A null value would pass every IsInstanceOf test; it is no supported value.
     if (value == nullptr) return false;
     // The classes in the order they are tried; the first match decides the encoding.
-    static const char* const classes[] = {"java/lang/String",     "[B",           "java/lang/Integer",
-                                          "java/lang/Boolean",    "java/math/BigInteger", "java/util/Date"};
+    static const char* const classes[] = {
+        "java/lang/String", "[B", "java/lang/Integer", "java/lang/Boolean", "java/math/BigInteger", "java/util/Date"};
     for (size_t kind = 0; kind < sizeof classes / sizeof classes[0]; kind++) {
         LocalRef<jclass> cls(env, env->FindClass(classes[kind]));
         if (!cls) return false;  // the JVM's error stays pending
@@ -170,7 +170,8 @@ bool buildTemplate(JNIEnv* env, jintArray types, jobjectArray values, CK_ATTRIBU
         throwMessageException(env, "Different array length");
         return false;
     }
-    CK_ATTRIBUTE* entries = static_cast<CK_ATTRIBUTE*>(allocateElements(static_cast<size_t>(length), sizeof(CK_ATTRIBUTE)));
+    CK_ATTRIBUTE* entries =
+        static_cast<CK_ATTRIBUTE*>(allocateElements(static_cast<size_t>(length), sizeof(CK_ATTRIBUTE)));
     if (entries == nullptr) {
         throwMessageException(env, "Internal error: Out of memory");
         return false;

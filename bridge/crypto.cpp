@@ -3,9 +3,7 @@
 #include "frame.h"
 #include "operations.h"
 
-void throwArgumentsBad(JNIEnv* env) {
-    throwErrorCode(env, CKR_ARGUMENTS_BAD);
-}
+void throwArgumentsBad(JNIEnv* env) { throwErrorCode(env, CKR_ARGUMENTS_BAD); }
 
 bool arrayHoldsLength(JNIEnv* env, jarray array, jint length) {
     return array != nullptr && length >= 0 && length <= env->GetArrayLength(array);
@@ -64,8 +62,8 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
             throwArgumentsBad(env);
             return -1;
         }
-        capacity = capacityRule == OutputCapacity::DataLength ? jintToUlong(dataLength)
-                                                               : jintToUlong(outputElements.length());
+        capacity =
+            capacityRule == OutputCapacity::DataLength ? jintToUlong(dataLength) : jintToUlong(outputElements.length());
         length = capacity;
         passedOutput = capacityRule == OutputCapacity::DataLength || capacity != 0 ? outputElements.bytes() : nullptr;
         trace("(session= %li)\n", session);
@@ -80,8 +78,7 @@ SESSION_NATIVE(void, signInit)(JNIEnv* env, jobject self, jint mechanism, jobjec
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.signInit... ", bridgeSignInit);
 }
 
-SESSION_NATIVE(jint, sign)(JNIEnv* env, jobject self, jbyteArray data, jint, jint length, jbyteArray signature,
-                           jint) {
+SESSION_NATIVE(jint, sign)(JNIEnv* env, jobject self, jbyteArray data, jint, jint length, jbyteArray signature, jint) {
     return runOneShot(env, self, data, length, signature, "JNI: start PKCS11Session.sign... ", bridgeSign,
                       OutputCapacity::ArrayLength);
 }
@@ -90,8 +87,8 @@ SESSION_NATIVE(void, encryptInit)(JNIEnv* env, jobject self, jint mechanism, job
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.encryptInit... ", bridgeEncryptInit);
 }
 
-SESSION_NATIVE(jint, encrypt)(JNIEnv* env, jobject self, jbyteArray data, jint, jint length, jbyteArray encrypted,
-                              jint) {
+SESSION_NATIVE(jint, encrypt)
+(JNIEnv* env, jobject self, jbyteArray data, jint, jint length, jbyteArray encrypted, jint) {
     return runOneShot(env, self, data, length, encrypted, "JNI: start PKCS11Session.encrypt... ", bridgeEncrypt,
                       OutputCapacity::DataLength);
 }
@@ -100,8 +97,8 @@ SESSION_NATIVE(void, decryptInit)(JNIEnv* env, jobject self, jint mechanism, job
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.decryptInit... ", bridgeDecryptInit);
 }
 
-SESSION_NATIVE(jint, decrypt)(JNIEnv* env, jobject self, jbyteArray encrypted, jint, jint length, jbyteArray data,
-                              jint) {
+SESSION_NATIVE(jint, decrypt)
+(JNIEnv* env, jobject self, jbyteArray encrypted, jint, jint length, jbyteArray data, jint) {
     return runOneShot(env, self, encrypted, length, data, "JNI: start PKCS11Session.decrypt... ", bridgeDecrypt,
                       OutputCapacity::ArrayLength);
 }
@@ -110,38 +107,37 @@ SESSION_NATIVE(jint, decrypt)(JNIEnv* env, jobject self, jbyteArray encrypted, j
 
 #define NOT_YET "Not supported YET"
 #define NOT_SUPPORTED "Not supported"
-BRIDGE_REFUSED_SESSION_NATIVE(void, signUpdate, NOT_YET, , (JNIEnv* env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, signFinal, NOT_YET, -1, (JNIEnv* env, jobject, jbyteArray, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, signUpdate, NOT_YET, , (JNIEnv * env, jobject, jbyteArray, jint, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(jint, signFinal, NOT_YET, -1, (JNIEnv * env, jobject, jbyteArray, jint))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, encryptUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, encryptFinal, NOT_SUPPORTED, 0, (JNIEnv* env, jobject, jbyteArray, jint))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(jint, encryptFinal, NOT_SUPPORTED, 0, (JNIEnv * env, jobject, jbyteArray, jint))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptFinal, NOT_SUPPORTED, 0, (JNIEnv* env, jobject, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, digestInit, NOT_SUPPORTED, , (JNIEnv* env, jobject, jint, jobject))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptFinal, NOT_SUPPORTED, 0, (JNIEnv * env, jobject, jbyteArray, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, digestInit, NOT_SUPPORTED, , (JNIEnv * env, jobject, jint, jobject))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, digest, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, digestUpdate, NOT_SUPPORTED, , (JNIEnv* env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, digestKey, NOT_SUPPORTED, , (JNIEnv* env, jobject, jobject))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, digestFinal, NOT_SUPPORTED, 0, (JNIEnv* env, jobject, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, signRecoverInit, NOT_SUPPORTED, , (JNIEnv* env, jobject, jint, jobject, jobject))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, digestUpdate, NOT_SUPPORTED, , (JNIEnv * env, jobject, jbyteArray, jint, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, digestKey, NOT_SUPPORTED, , (JNIEnv * env, jobject, jobject))
+BRIDGE_REFUSED_SESSION_NATIVE(jint, digestFinal, NOT_SUPPORTED, 0, (JNIEnv * env, jobject, jbyteArray, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, signRecoverInit, NOT_SUPPORTED, , (JNIEnv * env, jobject, jint, jobject, jobject))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, signRecover, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, verifyInit, NOT_SUPPORTED, , (JNIEnv* env, jobject, jint, jobject, jobject))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, verifyInit, NOT_SUPPORTED, , (JNIEnv * env, jobject, jint, jobject, jobject))
 BRIDGE_REFUSED_SESSION_NATIVE(jboolean, verify, NOT_SUPPORTED, JNI_FALSE,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, verifyUpdate, NOT_SUPPORTED, , (JNIEnv* env, jobject, jbyteArray, jint, jint))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, verifyUpdate, NOT_SUPPORTED, , (JNIEnv * env, jobject, jbyteArray, jint, jint))
 BRIDGE_REFUSED_SESSION_NATIVE(jboolean, verifyFinal, NOT_SUPPORTED, JNI_FALSE,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, verifyRecoverInit, NOT_SUPPORTED, ,
-                              (JNIEnv* env, jobject, jint, jobject, jobject))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, verifyRecoverInit, NOT_SUPPORTED, , (JNIEnv * env, jobject, jint, jobject, jobject))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, verifyRecover, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, digestEncryptUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptDigestUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, signEncryptUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
 BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptVerifyUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv* env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))

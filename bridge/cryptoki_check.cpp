@@ -5,6 +5,7 @@
 #include "cryptoki.h"
 
 // Our constants, captured before the other header turns the names into macros.
+// clang-format off
 #define CHECKED_CONSTANTS(X)                                                                                        \
     X(CKR_OK) X(CKR_HOST_MEMORY) X(CKR_SLOT_ID_INVALID) X(CKR_GENERAL_ERROR) X(CKR_FUNCTION_FAILED)                \
     X(CKR_ARGUMENTS_BAD) X(CKR_ATTRIBUTE_READ_ONLY) X(CKR_ATTRIBUTE_SENSITIVE) X(CKR_ATTRIBUTE_TYPE_INVALID)        \
@@ -27,6 +28,7 @@
     X(CKM_RSA_PKCS_KEY_PAIR_GEN) X(CKM_RSA_PKCS) X(CKM_SHA1_RSA_PKCS) X(CKM_SHA256_RSA_PKCS) X(CKM_DES3_KEY_GEN)    \
     X(CKM_DES3_ECB) X(CKM_DES3_CBC) X(CKM_SHA_1) X(CKM_SHA256) X(CKM_AES_KEY_GEN) X(CKM_AES_ECB) X(CKM_AES_CBC)      \
     X(CKM_AES_KEY_WRAP) X(CKM_GENERIC_SECRET_KEY_GEN)
+// clang-format on
 
 #define CAPTURE(name) constexpr unsigned long ours_##name = name;
 CHECKED_CONSTANTS(CAPTURE)

@@ -33,9 +33,7 @@ void traceAlways(const char* format, ...) {
     va_end(args);
 }
 
-void traceConversionError() {
-    std::puts("JNI:##########ERROR################");
-}
+void traceConversionError() { std::puts("JNI:##########ERROR################"); }
 
 // ---- Module binding --------------------------------------------------------------------
 
@@ -47,8 +45,8 @@ CK_RV bindModule(const char* path, CK_FUNCTION_LIST_PTR* functionList) {
     if (bridgeState.moduleHandle == nullptr) return BRIDGE_ERR_NO_FUNCTION;
 
     trace("JNI:BRIDGE: Getting FuncList address...");
-    auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(
-        platform::findSymbol(bridgeState.moduleHandle, "C_GetFunctionList"));
+    auto getFunctionList =
+        reinterpret_cast<CK_C_GetFunctionList>(platform::findSymbol(bridgeState.moduleHandle, "C_GetFunctionList"));
     trace(" Done: " BRIDGE_PRIxADDR "\n", BRIDGE_ADDR(getFunctionList));
     if (getFunctionList == nullptr) return BRIDGE_ERR_NO_FUNCTION;
 
@@ -132,9 +130,7 @@ static bool readIntField(JNIEnv* env, jobject peer, const char* field, CK_ULONG*
     return true;
 }
 
-bool getSlotHandle(JNIEnv* env, jobject slot, CK_SLOT_ID* handle) {
-    return readIntField(env, slot, "slotID", handle);
-}
+bool getSlotHandle(JNIEnv* env, jobject slot, CK_SLOT_ID* handle) { return readIntField(env, slot, "slotID", handle); }
 
 bool getSessionHandle(JNIEnv* env, jobject session, CK_SESSION_HANDLE* handle) {
     return readIntField(env, session, "sessionID", handle);
@@ -159,9 +155,7 @@ bool getObjectSessionHandle(JNIEnv* env, jobject object, CK_SESSION_HANDLE* hand
 
 // ---- Conversions ---------------------------------------------------------------------------
 
-jint versionToInt(CK_VERSION version) {
-    return version.major * 256 + version.minor;
-}
+jint versionToInt(CK_VERSION version) { return version.major * 256 + version.minor; }
 
 // True when the zero-terminated text is modified UTF-8, the only form NewStringUTF takes;
 // anything else would be undefined behaviour inside the JVM.
@@ -240,9 +234,7 @@ void IntArrayElements::release() {
     elements_ = nullptr;
 }
 
-IntArrayElements::~IntArrayElements() {
-    release();
-}
+IntArrayElements::~IntArrayElements() { release(); }
 
 bool findConstructor(JNIEnv* env, const char* className, const char* signature, LocalRef<jclass>& cls,
                      jmethodID* constructor) {
@@ -366,9 +358,7 @@ CK_RV bridgeGetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO* info) {
     return callModule(&CK_FUNCTION_LIST::C_GetSessionInfo, "JNI:BRIDGE: Calling C_GetSessionInfo...", session, info);
 }
 
-static CK_UTF8CHAR_PTR pinBytes(const char* pin) {
-    return reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin));
-}
+static CK_UTF8CHAR_PTR pinBytes(const char* pin) { return reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)); }
 
 CK_RV bridgeInitPIN(CK_SESSION_HANDLE session, const char* pin) {
     return callModule(&CK_FUNCTION_LIST::C_InitPIN, "JNI:BRIDGE: Calling C_InitPIN...", session, pinBytes(pin),
@@ -485,8 +475,8 @@ CK_RV bridgeGenerateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanis
                       mechanism, publicTemplate, publicCount, privateTemplate, privateCount, publicKey, privateKey);
 }
 
-CK_RV bridgeGenerateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR templ,
-                        CK_ULONG count, CK_OBJECT_HANDLE* key) {
+CK_RV bridgeGenerateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR templ, CK_ULONG count,
+                        CK_OBJECT_HANDLE* key) {
     return callModule(&CK_FUNCTION_LIST::C_GenerateKey, "JNI:BRIDGE: Calling C_GenerateKey ...", session, mechanism,
                       templ, count, key);
 }

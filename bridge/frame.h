@@ -5,11 +5,11 @@
 
 #include <jni.h>
 
-#include <cstddef>
-#include <cstdlib>
-#include <cstdarg>
 #include <cinttypes>
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "cryptoki.h"
@@ -278,8 +278,8 @@ CK_RV bridgeUnwrapKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_
 CK_RV bridgeGenerateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR publicTemplate,
                             CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate, CK_ULONG privateCount,
                             CK_OBJECT_HANDLE* publicKey, CK_OBJECT_HANDLE* privateKey);
-CK_RV bridgeGenerateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR templ,
-                        CK_ULONG count, CK_OBJECT_HANDLE* key);
+CK_RV bridgeGenerateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR templ, CK_ULONG count,
+                        CK_OBJECT_HANDLE* key);
 CK_RV bridgeDestroyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object);
 CK_RV bridgeGetObjectSize(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ULONG* size);
 // One attribute whose type is set: its value is allocated for the caller (length + 1 bytes,

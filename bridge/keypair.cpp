@@ -111,8 +111,8 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPairOB(JNIEnv* env, jo
     traceAlways("Start generating keypair...");
     CK_OBJECT_HANDLE publicKey = 0;
     CK_OBJECT_HANDLE privateKey = 0;
-    CK_RV rv = bridgeGenerateKeyPair(session, &mechanism, publicTemplate, 4, privateTemplate, 4, &publicKey,
-                                     &privateKey);
+    CK_RV rv =
+        bridgeGenerateKeyPair(session, &mechanism, publicTemplate, 4, privateTemplate, 4, &publicKey, &privateKey);
     traceAlways("Done.\n");
     jobjectArray pair = nullptr;
     if (!throwIfFailed(env, rv)) pair = keyPairResult(env, self, publicKey, privateKey);

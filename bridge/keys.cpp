@@ -7,8 +7,7 @@
 // These two take the entry count from the type array and ignore values beyond it; a value
 // array shorter than that (or a missing array) would be read past its end and is refused.
 static bool templateArraysFit(JNIEnv* env, jintArray types, jobjectArray values) {
-    if (types != nullptr && values != nullptr && env->GetArrayLength(values) >= env->GetArrayLength(types))
-        return true;
+    if (types != nullptr && values != nullptr && env->GetArrayLength(values) >= env->GetArrayLength(types)) return true;
     throwArgumentsBad(env);
     return false;
 }
@@ -21,8 +20,7 @@ static CK_ATTRIBUTE* allocateTemplate(JNIEnv* env, jsize count) {
 
 // generateKey announces every step of the conversion, unlike the shared converter. The
 // template counts only converted entries, so leaving it releases exactly what it owns.
-static bool convertEntriesTraced(JNIEnv* env, jintArray types, jobjectArray values, OwnedTemplate* templ,
-                                 jsize count) {
+static bool convertEntriesTraced(JNIEnv* env, jintArray types, jobjectArray values, OwnedTemplate* templ, jsize count) {
     IntArrayElements typeElements(env, types, JNI_ABORT);
     if (count > 0 && typeElements.get() == nullptr) return false;  // the JVM's OutOfMemoryError is pending
     trace("JNI: attrA OK\n");
@@ -44,8 +42,8 @@ static bool convertEntriesTraced(JNIEnv* env, jintArray types, jobjectArray valu
     return true;
 }
 
-SESSION_NATIVE(jobject, generateKey)(JNIEnv* env, jobject self, jint mechanismType, jobject, jintArray types,
-                                     jobjectArray values) {
+SESSION_NATIVE(jobject, generateKey)
+(JNIEnv* env, jobject self, jint mechanismType, jobject, jintArray types, jobjectArray values) {
     trace("JNI: start PKCS11Session.genKey...\n");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return nullptr;
@@ -68,8 +66,8 @@ SESSION_NATIVE(jobject, generateKey)(JNIEnv* env, jobject self, jint mechanismTy
     return newPeer(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, self, key);
 }
 
-SESSION_NATIVE(jint, wrapKey)(JNIEnv* env, jobject self, jint mechanismType, jobject, jobject wrappingKey,
-                              jobject key, jbyteArray wrapped, jint) {
+SESSION_NATIVE(jint, wrapKey)
+(JNIEnv* env, jobject self, jint mechanismType, jobject, jobject wrappingKey, jobject key, jbyteArray wrapped, jint) {
     trace("JNI: start PKCS11Session.wrapKey... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return -1;
@@ -106,8 +104,9 @@ SESSION_NATIVE(jint, wrapKey)(JNIEnv* env, jobject self, jint mechanismType, job
     return ulongToJint(length);
 }
 
-SESSION_NATIVE(jobject, unwrapKey)(JNIEnv* env, jobject self, jint mechanismType, jobject, jobject unwrappingKey,
-                                   jbyteArray wrapped, jint, jint wrappedLength, jintArray types, jobjectArray values) {
+SESSION_NATIVE(jobject, unwrapKey)
+(JNIEnv* env, jobject self, jint mechanismType, jobject, jobject unwrappingKey, jbyteArray wrapped, jint,
+ jint wrappedLength, jintArray types, jobjectArray values) {
     trace("JNI: start PKCS11Session.unwrapKey... ");
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE unwrappingHandle;
@@ -145,8 +144,8 @@ SESSION_NATIVE(jobject, unwrapKey)(JNIEnv* env, jobject self, jint mechanismType
 
 #define NOT_SUPPORTED "Not supported"
 BRIDGE_REFUSED_SESSION_NATIVE(jobject, deriveKey, NOT_SUPPORTED, nullptr,
-                              (JNIEnv* env, jobject, jint, jobject, jobject, jintArray, jobjectArray))
-BRIDGE_REFUSED_SESSION_NATIVE(void, seedRandom, NOT_SUPPORTED, , (JNIEnv* env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, generateRandom, NOT_SUPPORTED, , (JNIEnv* env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jboolean, getFunctionStatus, NOT_SUPPORTED, JNI_FALSE, (JNIEnv* env, jobject))
-BRIDGE_REFUSED_SESSION_NATIVE(void, cancelFunction, NOT_SUPPORTED, , (JNIEnv* env, jobject))
+                              (JNIEnv * env, jobject, jint, jobject, jobject, jintArray, jobjectArray))
+BRIDGE_REFUSED_SESSION_NATIVE(void, seedRandom, NOT_SUPPORTED, , (JNIEnv * env, jobject, jbyteArray, jint, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(void, generateRandom, NOT_SUPPORTED, , (JNIEnv * env, jobject, jbyteArray, jint, jint))
+BRIDGE_REFUSED_SESSION_NATIVE(jboolean, getFunctionStatus, NOT_SUPPORTED, JNI_FALSE, (JNIEnv * env, jobject))
+BRIDGE_REFUSED_SESSION_NATIVE(void, cancelFunction, NOT_SUPPORTED, , (JNIEnv * env, jobject))

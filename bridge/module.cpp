@@ -56,8 +56,8 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11_getInfo(JNIEnv* e
     return result;
 }
 
-BRIDGE_NATIVE(jobjectArray) Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self,
-                                                                               jboolean tokenPresent) {
+BRIDGE_NATIVE(jobjectArray)
+Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self, jboolean tokenPresent) {
     trace("JNI: start PKCS11.getSlotList\n");
     CK_SLOT_ID* rawList = nullptr;
     CK_ULONG count = 0;
@@ -118,10 +118,10 @@ CK_RV bridgeOpenSessionAndGetRSACredential(const char* alias, CK_ULONG aliasLen,
     *privateKey = 0;
     *publicKey = 0;
     *certificate = 0;
-    CK_RV rv = bridgeState.rsaCredentialEntry(
-        reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(alias)), aliasLen, selector,
-        reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)), pinLen, nullptr, nullptr, slot, session,
-        privateKey, publicKey, certificate);
+    CK_RV rv =
+        bridgeState.rsaCredentialEntry(reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(alias)), aliasLen, selector,
+                                       reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)), pinLen, nullptr,
+                                       nullptr, slot, session, privateKey, publicKey, certificate);
     trace(" Done(slot=%li)\n", *slot);
     trace(" Done(session=%li)\n", *session);
     trace(" Done(pPrivate " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(privateKey));
@@ -152,9 +152,9 @@ static bool fetchRsaCredential(JNIEnv* env, jstring alias, jint selector, jstrin
     }
     CK_ULONG pinLen = pinChars.chars() != nullptr ? static_cast<CK_ULONG>(std::strlen(pinChars.chars())) : 0;
     trace(" pin len =%li \n", pinLen);
-    CK_RV rv = bridgeOpenSessionAndGetRSACredential(aliasChars.chars(), aliasLen, jintToUlong(selector),
-                                                    pinChars.chars(), pinLen, slotID, sessionHandle, &handles[0],
-                                                    &handles[1], &handles[2]);
+    CK_RV rv =
+        bridgeOpenSessionAndGetRSACredential(aliasChars.chars(), aliasLen, jintToUlong(selector), pinChars.chars(),
+                                             pinLen, slotID, sessionHandle, &handles[0], &handles[1], &handles[2]);
     if (rv != CKR_OK) {
         throwErrorCodeFlagged(env, rv);
         return false;
@@ -162,9 +162,9 @@ static bool fetchRsaCredential(JNIEnv* env, jstring alias, jint selector, jstrin
     return true;
 }
 
-BRIDGE_NATIVE(jobjectArray) Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject self,
-                                                                                    jstring alias, jint selector,
-                                                                                    jstring pin) {
+BRIDGE_NATIVE(jobjectArray)
+Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject self, jstring alias, jint selector,
+                                                         jstring pin) {
     trace("JNI: start getRSAcredential... \n");
     CK_SLOT_ID slotID = 0;
     CK_SESSION_HANDLE sessionHandle = 0;
@@ -197,8 +197,8 @@ BRIDGE_NATIVE(jobjectArray) Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcreden
             trace("NULL found");
         } else {
             trace("%li found", handles[i]);
-            LocalRef<jobject> object(env, env->NewObject(objectClass.get(), objectConstructor, session.get(),
-                                                         ulongToJint(handles[i])));
+            LocalRef<jobject> object(
+                env, env->NewObject(objectClass.get(), objectConstructor, session.get(), ulongToJint(handles[i])));
             if (!object) return nullptr;
             env->SetObjectArrayElement(array.get(), i, object.get());
         }

@@ -28,14 +28,14 @@ static const size_t typeListPlaces = 17;
 static const CK_ATTRIBUTE_TYPE unusedPlace = 0xFFFFFFFFUL;
 
 static const TypeList typeLists[] = {
-    {ValueKind::Int,
-     {CKA_CLASS, CKA_CERTIFICATE_TYPE, CKA_KEY_TYPE, CKA_MODULUS_BITS, CKA_VALUE_BITS, CKA_VALUE_LEN}},
+    {ValueKind::Int, {CKA_CLASS, CKA_CERTIFICATE_TYPE, CKA_KEY_TYPE, CKA_MODULUS_BITS, CKA_VALUE_BITS, CKA_VALUE_LEN}},
     {ValueKind::Boolean,
-     {CKA_TOKEN, CKA_PRIVATE, CKA_SENSITIVE, CKA_ENCRYPT, CKA_DECRYPT, CKA_WRAP, CKA_UNWRAP, CKA_SIGN,
-      CKA_SIGN_RECOVER, CKA_VERIFY, CKA_VERIFY_RECOVER, CKA_DERIVE, CKA_EXTRACTABLE, CKA_LOCAL, CKA_NEVER_EXTRACTABLE,
+     {CKA_TOKEN, CKA_PRIVATE, CKA_SENSITIVE, CKA_ENCRYPT, CKA_DECRYPT, CKA_WRAP, CKA_UNWRAP, CKA_SIGN, CKA_SIGN_RECOVER,
+      CKA_VERIFY, CKA_VERIFY_RECOVER, CKA_DERIVE, CKA_EXTRACTABLE, CKA_LOCAL, CKA_NEVER_EXTRACTABLE,
       CKA_ALWAYS_SENSITIVE, CKA_MODIFIABLE}},
     {ValueKind::String, {CKA_LABEL, CKA_APPLICATION}},
-    {ValueKind::ByteArray, {CKA_VALUE, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_SUBJECT, CKA_ID, CKA_EC_PARAMS, CKA_EC_POINT}},
+    {ValueKind::ByteArray,
+     {CKA_VALUE, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_SUBJECT, CKA_ID, CKA_EC_PARAMS, CKA_EC_POINT}},
     // The second date type is the start date: the counterpart of the end date, which
     // getDateAttributeValue reads just as well.
     {ValueKind::Date, {CKA_END_DATE, CKA_START_DATE}},
@@ -123,11 +123,16 @@ static jstring utf8ToJString(JNIEnv* env, const CK_BYTE* bytes, size_t length) {
     while (i < length && bytes[i] != 0) {
         unsigned lead = bytes[i];
         size_t extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : 4;
-        unsigned long code = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
+        unsigned long code = extra == 0   ? lead
+                             : extra == 1 ? (lead & 0x1F)
+                             : extra == 2 ? (lead & 0x0F)
+                                          : (lead & 0x07);
         bool valid = extra <= 3;
         for (size_t k = 1; valid && k <= extra; k++) {
-            if (i + k >= length || (bytes[i + k] & 0xC0) != 0x80) valid = false;
-            else code = (code << 6) | (bytes[i + k] & 0x3F);
+            if (i + k >= length || (bytes[i + k] & 0xC0) != 0x80)
+                valid = false;
+            else
+                code = (code << 6) | (bytes[i + k] & 0x3F);
         }
         static const unsigned long smallest[] = {0, 0x80, 0x800, 0x10000};
         if (valid && (code < smallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) valid = false;
@@ -185,7 +190,8 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getBoolAttributeValue(JNIEnv* env,
     return readBool(env, self, type);
 }
 
-BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getIntAttributeValue(JNIEnv* env, jobject self, jint type) {
+BRIDGE_NATIVE(jint)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getIntAttributeValue(JNIEnv* env, jobject self, jint type) {
     return readInt(env, self, type);
 }
 
@@ -285,10 +291,12 @@ static jobject boxValue(JNIEnv* env, Value value, const char* traceText, const c
     return boxed;
 }
 
-BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getAttributeValue(JNIEnv* env, jobject self, jint type) {
+BRIDGE_NATIVE(jobject)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getAttributeValue(JNIEnv* env, jobject self, jint type) {
     switch (kindOfType(jintToUlong(type))) {
         case ValueKind::Int:
-            return boxValue(env, readInt(env, self, type), "JNI: creating jobject Integer...", "java/lang/Integer", "(I)V");
+            return boxValue(env, readInt(env, self, type), "JNI: creating jobject Integer...", "java/lang/Integer",
+                            "(I)V");
         case ValueKind::Boolean:
             return boxValue(env, readBool(env, self, type), "JNI: creating jobject Boolean...", "java/lang/Boolean",
                             "(Z)V");
@@ -300,8 +308,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getAttribut
             return Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getDateAttributeValue(env, self, type);
         case ValueKind::BigInteger:
             return Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getBigIntegerAttributeValue(env, self, type);
-        case ValueKind::None:
-            break;
+        case ValueKind::None: break;
     }
     throwMessageException(env, "Object type not valid");
     return nullptr;
@@ -309,7 +316,8 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getAttribut
 
 // ---- Object calls and setters ------------------------------------------------------------------
 
-BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_copy(JNIEnv* env, jobject, jintArray, jobjectArray) {
+BRIDGE_NATIVE(jobject)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Object_copy(JNIEnv* env, jobject, jintArray, jobjectArray) {
     throwMessageException(env, "Not supported");
     return nullptr;
 }
@@ -370,7 +378,8 @@ static void writeSingleValue(JNIEnv* env, jobject self, jint type, void* value, 
 }
 
 BRIDGE_NATIVE(void)
-Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setBoolAttributeValue(JNIEnv* env, jobject self, jint type, jboolean value) {
+Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setBoolAttributeValue(JNIEnv* env, jobject self, jint type,
+                                                                    jboolean value) {
     CK_BBOOL flag = jbooleanToBBool(value);
     writeSingleValue(env, self, type, &flag, sizeof flag);
 }

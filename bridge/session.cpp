@@ -4,9 +4,7 @@
 
 #include "frame.h"
 
-static CK_USER_TYPE userTypeOf(jboolean securityOfficer) {
-    return securityOfficer ? CKU_SO : CKU_USER;
-}
+static CK_USER_TYPE userTypeOf(jboolean securityOfficer) { return securityOfficer ? CKU_SO : CKU_USER; }
 
 // Start text, session handle read from the peer; the "(session= %li)" line when asked.
 static bool startSessionNative(JNIEnv* env, jobject self, const char* startText, bool traceHandle,
@@ -47,8 +45,8 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JN
     return result;
 }
 
-BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv* env, jobject self,
-                                                                        jboolean securityOfficer, jstring pin) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv* env, jobject self, jboolean securityOfficer, jstring pin) {
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.login... ", false, &session)) return;
     CK_USER_TYPE userType = userTypeOf(securityOfficer);
@@ -61,8 +59,8 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv*
     throwIfFailed(env, bridgeLogin(session, userType, pinChars.chars()));
 }
 
-BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_loginAuthPath(JNIEnv* env, jobject self,
-                                                                                jboolean securityOfficer) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_loginAuthPath(JNIEnv* env, jobject self, jboolean securityOfficer) {
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.login... ", false, &session)) return;
     CK_USER_TYPE userType = userTypeOf(securityOfficer);
@@ -81,8 +79,8 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEn
     throwIfFailed(env, bridgeInitPIN(session, pinChars.chars()));
 }
 
-BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv* env, jobject self, jstring oldPin,
-                                                                         jstring newPin) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv* env, jobject self, jstring oldPin, jstring newPin) {
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.setPin... ", true, &session)) return;
     JStringChars oldChars(env, oldPin);
@@ -103,7 +101,7 @@ BRIDGE_NATIVE(jbyteArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getOper
     return nullptr;
 }
 
-BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setOperationState(JNIEnv* env, jobject, jbyteArray,
-                                                                                    jobject, jobject) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setOperationState(JNIEnv* env, jobject, jbyteArray, jobject, jobject) {
     throwMessageException(env, "Not supported");
 }

@@ -26,9 +26,9 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getInfo(JNIEn
         return nullptr;
     LocalRef<jstring> description(env, paddedToJString(env, info.slotDescription, sizeof info.slotDescription));
     LocalRef<jstring> manufacturer(env, paddedToJString(env, info.manufacturerID, sizeof info.manufacturerID));
-    jobject result = env->NewObject(cls.get(), constructor, description.get(), manufacturer.get(),
-                                    ulongToJint(info.flags), versionToInt(info.hardwareVersion),
-                                    versionToInt(info.firmwareVersion));
+    jobject result =
+        env->NewObject(cls.get(), constructor, description.get(), manufacturer.get(), ulongToJint(info.flags),
+                       versionToInt(info.hardwareVersion), versionToInt(info.firmwareVersion));
     if (result == nullptr) return nullptr;
     trace("OK\n");
     return result;
@@ -97,8 +97,8 @@ BRIDGE_NATIVE(jintArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanis
     return array.release();
 }
 
-BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanismInfo(JNIEnv* env, jobject self,
-                                                                                   jint mechanism) {
+BRIDGE_NATIVE(jobject)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanismInfo(JNIEnv* env, jobject self, jint mechanism) {
     trace("JNI: start PKCS11Slot.getMechanismInfo... ");
     CK_SLOT_ID slot;
     if (!getSlotHandle(env, self, &slot)) return nullptr;
@@ -123,8 +123,8 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_initToken(JNIEnv
     throwMessageException(env, "Not supported");
 }
 
-BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv* env, jobject self, jint flags,
-                                                                              jobject, jobject) {
+BRIDGE_NATIVE(jobject)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv* env, jobject self, jint flags, jobject, jobject) {
     CK_SLOT_ID slot;
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.openSession... ", &slot)) return nullptr;
     CK_SESSION_HANDLE session = 0;

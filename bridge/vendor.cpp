@@ -15,9 +15,7 @@ constexpr jint lifeCycleStatePreFirstUse = 8;
 constexpr int identrusSearchNotStarted = -1;
 constexpr int identrusSearchFailed = -2;
 
-static CK_USER_TYPE userTypeOf(jboolean securityOfficer) {
-    return securityOfficer ? CKU_SO : CKU_USER;
-}
+static CK_USER_TYPE userTypeOf(jboolean securityOfficer) { return securityOfficer ? CKU_SO : CKU_USER; }
 
 // The module's errors stay inside: they only become the two failure codes. A handle of 0
 // means the card has no such object. The handle travels apart from the code so that no

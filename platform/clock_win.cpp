@@ -7,7 +7,7 @@ namespace platform {
 LocalTime localTimeNow() {
     SYSTEMTIME local{};
     GetLocalTime(&local);
-    return LocalTime{local.wYear, local.wMonth,  local.wDay,         local.wHour,
+    return LocalTime{local.wYear,   local.wMonth,  local.wDay,         local.wHour,
                      local.wMinute, local.wSecond, local.wMilliseconds};
 }
 

@@ -1,11 +1,11 @@
 #include "fileops.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <string>
 
 namespace platform {
 namespace {
@@ -86,9 +86,7 @@ int copyFileReplacing(const char* from, const char* to) {
     return code;
 }
 
-int deleteFile(const char* fileName) {
-    return unlink(fileName) == 0 ? 0 : failure();
-}
+int deleteFile(const char* fileName) { return unlink(fileName) == 0 ? 0 : failure(); }
 
 int renameFile(const char* from, const char* to) {
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;

@@ -30,8 +30,8 @@ int result(BOOL ok) { return ok ? 0 : failure(); }
 int createNewFile(const char* fileName) {
     std::wstring name = wide(fileName);
     if (name.empty()) return ERROR_INVALID_NAME;
-    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return failure();
     CloseHandle(file);
     return 0;

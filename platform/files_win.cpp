@@ -27,8 +27,8 @@ int openCurrentDirectoryFile(const char* fileName, FileHandle* file) {
         return ERROR_FILENAME_EXCED_RANGE;
     path[length] = L'\\';
     MultiByteToWideChar(CP_ACP, 0, fileName, -1, path + length + 1, nameLength);
-    HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+    HANDLE handle =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     *file = reinterpret_cast<FileHandle>(handle);
     return 0;
@@ -38,7 +38,8 @@ int readFileChunk(FileHandle file, void* buffer, size_t size, size_t* bytesRead)
     *bytesRead = 0;
     DWORD got = 0;
     DWORD wanted = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-    if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, wanted, &got, nullptr)) return static_cast<int>(GetLastError());
+    if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, wanted, &got, nullptr))
+        return static_cast<int>(GetLastError());
     *bytesRead = got;
     return 0;
 }

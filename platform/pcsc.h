@@ -33,11 +33,11 @@ constexpr std::uint32_t pcscStatePresent = 0x20;
 constexpr std::size_t pcscReaderStateAtrRoom = 36;
 
 struct PcscReaderState {
-  const char* reader;
-  std::uint32_t currentState;
-  std::uint32_t eventState;
-  std::uint32_t atrLength;
-  unsigned char atr[pcscReaderStateAtrRoom];
+    const char* reader;
+    std::uint32_t currentState;
+    std::uint32_t eventState;
+    std::uint32_t atrLength;
+    unsigned char atr[pcscReaderStateAtrRoom];
 };
 
 PcscResult pcscEstablishContext(std::uint32_t scope, PcscContext* context);

@@ -23,14 +23,9 @@ extern "C" int TAVO2_CALL DllMain(void* /*module*/, unsigned long reason, void* 
             platform::endStandardStreamRedirection(platform::StandardStream::Error);
             platform::endStandardStreamRedirection(platform::StandardStream::Output);
             break;
-        case kThreadAttach:
-            writeLog(LOG_DEBUG, "DLL_THREAD_ATTACH\n");
-            break;
-        case kThreadDetach:
-            writeLog(LOG_DEBUG, "DLL_THREAD_DETACH\n");
-            break;
-        default:
-            break;
+        case kThreadAttach: writeLog(LOG_DEBUG, "DLL_THREAD_ATTACH\n"); break;
+        case kThreadDetach: writeLog(LOG_DEBUG, "DLL_THREAD_DETACH\n"); break;
+        default: break;
     }
     return 1;
 }

@@ -81,7 +81,8 @@ bool getClassPath(std::vector<std::string>& lines) {
         size_t got = 0;
         if (platform::readFileChunk(file, chunk, sizeof chunk, &got) != 0) {
             platform::closeFile(file);
-            writeLog(LOG_ERROR, first ? "error reading tavodll_classpath.conf" : "error reading tavodll_classpath.conf\n");
+            writeLog(LOG_ERROR,
+                     first ? "error reading tavodll_classpath.conf" : "error reading tavodll_classpath.conf\n");
             return false;
         }
         if (got == 0) break;

@@ -16,7 +16,8 @@ void writeLogEntry(const LogSettings& settings, const platform::LocalTime& time,
     // The longest prefix is 43 characters; the longest file name 23 for four-digit years.
     char prefix[64];
     int used = 0;
-    if (settings.threadIdInPrefix) used = std::snprintf(prefix, sizeof prefix, "%08X ", static_cast<unsigned>(threadId));
+    if (settings.threadIdInPrefix)
+        used = std::snprintf(prefix, sizeof prefix, "%08X ", static_cast<unsigned>(threadId));
     std::snprintf(prefix + used, sizeof prefix - used, "[%02d/%02d/%04d %02d:%02d:%02d:%03d] %s - ", time.day,
                   time.month, time.year, time.hour, time.minute, time.second, time.millisecond,
                   logLevelWord(settings, level));

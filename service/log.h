@@ -27,8 +27,7 @@ struct LogSettings {
 extern const LogSettings tavo2LogSettings;
 
 void writeLogWith(const LogSettings& settings, int level, const char* format, ...) LOG_PRINTF_FORMAT(3, 4);
-void writeLogWithV(const LogSettings& settings, int level, const char* format, va_list args)
-    LOG_PRINTF_FORMAT(3, 0);
+void writeLogWithV(const LogSettings& settings, int level, const char* format, va_list args) LOG_PRINTF_FORMAT(3, 0);
 
 // One entry stamped with the given time and thread: what writeLogWith does after reading the
 // clock. Exposed so tests can stamp entries at chosen moments.

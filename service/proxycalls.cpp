@@ -83,8 +83,7 @@ char* echoReply(const char* servizio, const char* mittente, const char* messaggi
 
 // The part of a send call that runs once the proxy and its method are at hand.
 char* callSendMethod(ProxyCall& call, int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
-                     const char* messaggio, const char* name, jobject& response, jclass& responseClass,
-                     jstring& xml) {
+                     const char* messaggio, const char* name, jobject& response, jclass& responseClass, jstring& xml) {
     JNIEnv* env = call.env;
     writeLog(LOG_DEBUG, "before %s\n", name);
     jstring javaMessaggio = newJavaString(env, messaggio, false);
@@ -202,8 +201,8 @@ bool isModifiedUtf8(const char* text) {
     return true;
 }
 
-int initSendServiceProxy(JNIEnv* env, const char* methodName, const char* signature, jclass* proxyClass,
-                         jobject* proxy, jmethodID* method) {
+int initSendServiceProxy(JNIEnv* env, const char* methodName, const char* signature, jclass* proxyClass, jobject* proxy,
+                         jmethodID* method) {
     *proxyClass = nullptr;
     *proxy = nullptr;
     *method = nullptr;

@@ -43,8 +43,8 @@ void releaseAndDetach(JNIEnv* env, jobject object, jclass cls);
 
 // ---- proxy calls ----
 
-int initSendServiceProxy(JNIEnv* env, const char* methodName, const char* signature, jclass* proxyClass,
-                         jobject* proxy, jmethodID* method);
+int initSendServiceProxy(JNIEnv* env, const char* methodName, const char* signature, jclass* proxyClass, jobject* proxy,
+                         jmethodID* method);
 char* javaStringToNative(JNIEnv* env, jstring text);
 char* sendMessageCommon(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
                         const char* messaggio, const char* name);

@@ -16,10 +16,10 @@ TAVO2_EXPORT void TAVO2_CALL stopTavo();
 TAVO2_EXPORT char* TAVO2_CALL checkTransport();
 TAVO2_EXPORT char* TAVO2_CALL getVersionePorta();
 TAVO2_EXPORT int TAVO2_CALL getRideConfig();
-TAVO2_EXPORT char* TAVO2_CALL sendMessageS(int* statusOk, int* errorNumber, const char* servizio,
-                                           const char* mittente, const char* messaggio);
-TAVO2_EXPORT char* TAVO2_CALL sendMessageA(int* statusOk, int* errorNumber, const char* servizio,
-                                           const char* mittente, const char* messaggio);
+TAVO2_EXPORT char* TAVO2_CALL sendMessageS(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
+                                           const char* messaggio);
+TAVO2_EXPORT char* TAVO2_CALL sendMessageA(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
+                                           const char* messaggio);
 TAVO2_EXPORT char* TAVO2_CALL getCodiceTAVO(const char* codiceAzienda);
 
 // The library entry point (the Windows loader calls it; on POSIX a constructor and a destructor

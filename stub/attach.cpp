@@ -6,8 +6,7 @@ namespace {
 platform::LibraryHandle loadServiceClient() {
     platform::LibraryHandle serviceClient = platform::loadLibraryByName(TAVO2_FILE);
     if (serviceClient == nullptr) {
-        stubLog(LOG_ERROR, "DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : %d !\n",
-                platform::lastErrorCode());
+        stubLog(LOG_ERROR, "DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : %d !\n", platform::lastErrorCode());
     }
     return serviceClient;
 }

@@ -67,14 +67,14 @@ TAVO2_EXPORT void TAVO2_CALL stopTavo() {
     if (forwardable(forwarding.stopTavo, "stopTavo")) forwarding.stopTavo();
 }
 
-TAVO2_EXPORT char* TAVO2_CALL sendMessageS(int* statusOk, int* errorNumber, const char* servizio,
-                                         const char* mittente, const char* messaggio) {
+TAVO2_EXPORT char* TAVO2_CALL sendMessageS(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
+                                           const char* messaggio) {
     if (!forwardable(forwarding.sendMessageS, "sendMessageS")) return nullptr;
     return forwarding.sendMessageS(statusOk, errorNumber, servizio, mittente, messaggio);
 }
 
-TAVO2_EXPORT char* TAVO2_CALL sendMessageA(int* statusOk, int* errorNumber, const char* servizio,
-                                         const char* mittente, const char* messaggio) {
+TAVO2_EXPORT char* TAVO2_CALL sendMessageA(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
+                                           const char* messaggio) {
     if (!forwardable(forwarding.sendMessageA, "sendMessageA")) return nullptr;
     return forwarding.sendMessageA(statusOk, errorNumber, servizio, mittente, messaggio);
 }
@@ -85,8 +85,7 @@ TAVO2_EXPORT char* TAVO2_CALL checkTransport() {
 }
 
 TAVO2_EXPORT char* TAVO2_CALL getCodiceTAVO(const char* codiceAzienda) {
-    return forwardable(forwarding.getCodiceTAVO, "getCodiceTAVO") ? forwarding.getCodiceTAVO(codiceAzienda)
-                                                                  : nullptr;
+    return forwardable(forwarding.getCodiceTAVO, "getCodiceTAVO") ? forwarding.getCodiceTAVO(codiceAzienda) : nullptr;
 }
 
 TAVO2_EXPORT char* TAVO2_CALL getVersionePorta() {

@@ -2,10 +2,10 @@
 // the scriptable module (under AddressSanitizer and UndefinedBehaviorSanitizer).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
 
 #include "frame.h"
 
@@ -77,8 +77,7 @@ TEST_F(FrameTest, WrappersRefuseBeforeInitialiseWithoutTrace) {
     EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeLogin(1, CKU_USER, "1234"));
     EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeGetAttributeValue(1, 2, &attribute));
     EXPECT_EQ(BRIDGE_ERR_NOT_INITIALIZED, bridgeOpenSessionAndGetRSACredential("a", 1, 0, nullptr, 0, &session,
-                                                                                &session, &session, &session,
-                                                                                &session));
+                                                                               &session, &session, &session, &session));
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ("C_GetFunctionList\n", recorded());
 }
@@ -173,15 +172,17 @@ TEST_F(FrameTest, PinWrappersPassLengthsAndTraceNoPin) {
     EXPECT_EQ(CKR_OK, bridgeSetPINBytes(5, reinterpret_cast<CK_BYTE_PTR>(const_cast<char*>("ab")), 2,
                                         reinterpret_cast<CK_BYTE_PTR>(const_cast<char*>("c\0d")), 3));
     EXPECT_EQ(CKR_OK, bridgeLoginProtectedPath(5, CKU_SO));
-    EXPECT_EQ("JNI:BRIDGE: Calling C_Login (l=6)... Done\n"
-              "JNI:BRIDGE: Calling C_SetPIN...JNI:BRIDGE: Calling C_SetPIN (len=2)...JNI:BRIDGE: Calling C_SetPIN "
-              "(len=3)... Done\n"
-              "JNI:BRIDGE: Calling C_Login... Done\n",
-              testing::internal::GetCapturedStdout());
-    EXPECT_EQ("C_Login session=5 userType=1 pin=736563726574 pinLen=6\n"
-              "C_SetPIN session=5 old=6162 oldLen=2 new=630064 newLen=3\n"
-              "C_Login session=5 userType=0 pin=null pinLen=0\n",
-              recorded());
+    EXPECT_EQ(
+        "JNI:BRIDGE: Calling C_Login (l=6)... Done\n"
+        "JNI:BRIDGE: Calling C_SetPIN...JNI:BRIDGE: Calling C_SetPIN (len=2)...JNI:BRIDGE: Calling C_SetPIN "
+        "(len=3)... Done\n"
+        "JNI:BRIDGE: Calling C_Login... Done\n",
+        testing::internal::GetCapturedStdout());
+    EXPECT_EQ(
+        "C_Login session=5 userType=1 pin=736563726574 pinLen=6\n"
+        "C_SetPIN session=5 old=6162 oldLen=2 new=630064 newLen=3\n"
+        "C_Login session=5 userType=0 pin=null pinLen=0\n",
+        recorded());
 }
 
 TEST_F(FrameTest, TraceStaysOnAfterTheVariableIsRemoved) {

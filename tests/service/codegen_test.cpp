@@ -73,7 +73,8 @@ TEST_F(CodegenTest, RefusesMissingOrWrongLengthCompanyCodesWithoutDrawing) {
     EXPECT_EQ(makeCodiceTAVO("", kExampleClock), nullptr);
     std::string log = readFile(todaysLogName());
     EXPECT_NE(log.find("DEBUG - getCodiceTAVO: codiceAzienda nullo\n"), std::string::npos);
-    EXPECT_NE(log.find("DEBUG - getCodiceTAVO: codiceAzienda lungo 2 caratteri invece di 3 :'99'\n"), std::string::npos);
+    EXPECT_NE(log.find("DEBUG - getCodiceTAVO: codiceAzienda lungo 2 caratteri invece di 3 :'99'\n"),
+              std::string::npos);
     EXPECT_NE(log.find("DEBUG - getCodiceTAVO: codiceAzienda lungo 4 caratteri invece di 3 :'9999'\n"),
               std::string::npos);
     // The refusals drew nothing: the first accepted draw is still the example's.

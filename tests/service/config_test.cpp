@@ -66,7 +66,12 @@ TEST(CodePageTest, Utf8BecomesUtf16AndMalformedBytesBecomeReplacements) {
     ASSERT_TRUE(platform::systemCodePageToUtf16(text.data(), text.size(), out));
     EXPECT_EQ(out, (std::u16string{u'a', 0x00E8, 0x20AC, 0xD83D, 0xDE00}));
     // Truncated sequence, stray continuation, overlong NUL, encoded surrogate, beyond U+10FFFF.
-    const std::string bad = "\xE2\x82" "b\x80" "\xC0\x80" "\xED\xA0\x80" "\xF4\x90\x80\x80";
+    const std::string bad =
+        "\xE2\x82"
+        "b\x80"
+        "\xC0\x80"
+        "\xED\xA0\x80"
+        "\xF4\x90\x80\x80";
     ASSERT_TRUE(platform::systemCodePageToUtf16(bad.data(), bad.size(), out));
     std::u16string expected = {0xFFFD, 0xFFFD, u'b', 0xFFFD, 0xFFFD, 0xFFFD};
     expected += std::u16string(3, 0xFFFD);

@@ -33,8 +33,7 @@ std::string proxyConfig(const std::string& classPath, const std::string& extraLi
     return classPath + "\njvmdllpath=" + LIBJVM_PATH + "\n" + extraLines;
 }
 
-#define EXPECT_RUN(entries, ...) \
-    EXPECT_GE(findRun(entries, Strings{__VA_ARGS__}), 0) << "log:\n" << run.logText
+#define EXPECT_RUN(entries, ...) EXPECT_GE(findRun(entries, Strings{__VA_ARGS__}), 0) << "log:\n" << run.logText
 
 class JvmHostTest : public ::testing::Test {
 protected:
@@ -101,18 +100,21 @@ TEST_F(JvmHostTest, ConfigurationsThatCannotStartAJvm) {
     };
     const std::string tooLong(4078, 'c');
     const Case cases[] = {
-        {"cp.jar", {D("before invoking the JVM with classpath -Djava.class.path=cp.jar\n"),
-                    D("before handling jvmDllPath\n"), D("jvmDllPath is null")}},
+        {"cp.jar",
+         {D("before invoking the JVM with classpath -Djava.class.path=cp.jar\n"), D("before handling jvmDllPath\n"),
+          D("jvmDllPath is null")}},
         {std::string("jvmdllpath=") + LIBJVM_PATH + "\r\n",
          {D(std::string("before invoking the JVM with classpath -Djava.class.path=jvmdllpath=") + LIBJVM_PATH + "\n"),
           D("before handling jvmDllPath\n"), D("jvmDllPath is null")}},
         {"", {D("getClassPath  invoked\n"), E("tavodll_classpath.conf has no classpath line: JVM not started\n")}},
-        {"\r\n\n\r\n", {D("getClassPath  invoked\n"), E("tavodll_classpath.conf has no classpath line: JVM not started\n")}},
+        {"\r\n\n\r\n",
+         {D("getClassPath  invoked\n"), E("tavodll_classpath.conf has no classpath line: JVM not started\n")}},
         {proxyConfig(tooLong),
          {D("getClassPath  invoked\n"), E("classpath of 4078 bytes exceeds the 4077 allowed: JVM not started\n"),
           D("getEnv...\n")}},
         {"cp.jar\njvmdllpath=/nonexistent/libjvm.so\n",
-         {D("loading jvm from filesystem /nonexistent/libjvm.so\n"), D("transforming dll path /nonexistent/libjvm.so\n")}},
+         {D("loading jvm from filesystem /nonexistent/libjvm.so\n"),
+          D("transforming dll path /nonexistent/libjvm.so\n")}},
         {std::string("cp.jar\njvmdllpath=") + TAVO2_LIBRARY + "\n",
          {D(std::string("transforming dll path ") + TAVO2_LIBRARY + "\n"), E("java dll loaded\n")}},
     };
@@ -152,18 +154,20 @@ TEST_F(JvmHostTest, WellBehavedProxyThroughAMessyConfiguration) {
     for (int i = 6; i < 20; ++i) config += "# filler " + std::to_string(i) + "\r\n\r\n";
     config += "option=-Dtavotest.mode=throw";  // line 20: beyond the twenty used
     writeConfig(config);
-    HostRun run = runHost({"start", "start", "check", "version", "ride", "sendS", "OK", "mitt", "caff\xC3\xA8 \xE2\x82\xAC",
-                           "sendA", "KO", "m", "x", "sendS", "DLLECHO", "M", "X", "sendS", "dllecho", "M", "X", "stop",
-                           "start"});
+    HostRun run =
+        runHost({"start",   "start", "check", "version", "ride",  "sendS",   "OK", "mitt", "caff\xC3\xA8 \xE2\x82\xAC",
+                 "sendA",   "KO",    "m",     "x",       "sendS", "DLLECHO", "M",  "X",    "sendS",
+                 "dllecho", "M",     "X",     "stop",    "start"});
     ASSERT_EQ(run.exitCode, 0) << run.logText;
-    EXPECT_EQ(run.results,
-              (Strings{"start=1", "start=1", "check=OK", "version=testproxy 1.0", "ride=99",
-                       "sendMessageS=<r metodo='sendMessageS' servizio='OK' mittente='mitt'>caff\xC3\xA8 \xE2\x82\xAC|"
-                       "0063 0061 0066 0066 00E8 0020 20AC</r> status=-1 error=0",
-                       "sendMessageA=<r metodo='sendMessageA' servizio='KO' mittente='m'>x|0078</r> status=0 error=7",
-                       "sendMessageS=SERVIZIO=DLLECHO\\nMITTENTE=M\\nMESSAGGIO=X status=12345 error=12345",
-                       "sendMessageS=<r metodo='sendMessageS' servizio='dllecho' mittente='M'>X|0058</r> status=-1 error=0",
-                       "stop", "start=1"}));
+    EXPECT_EQ(
+        run.results,
+        (Strings{"start=1", "start=1", "check=OK", "version=testproxy 1.0", "ride=99",
+                 "sendMessageS=<r metodo='sendMessageS' servizio='OK' mittente='mitt'>caff\xC3\xA8 \xE2\x82\xAC|"
+                 "0063 0061 0066 0066 00E8 0020 20AC</r> status=-1 error=0",
+                 "sendMessageA=<r metodo='sendMessageA' servizio='KO' mittente='m'>x|0078</r> status=0 error=7",
+                 "sendMessageS=SERVIZIO=DLLECHO\\nMITTENTE=M\\nMESSAGGIO=X status=12345 error=12345",
+                 "sendMessageS=<r metodo='sendMessageS' servizio='dllecho' mittente='M'>X|0058</r> status=-1 error=0",
+                 "stop", "start=1"}));
     EXPECT_EQ(run.stdoutLog, "SERVIZIO=DLLECHO\nMITTENTE=M\nMESSAGGIO=X\n");
     auto& log = run.log;
     EXPECT_EQ(countEntries(log, D("getClassPath  invoked\n")), 1);
@@ -184,17 +188,54 @@ TEST_F(JvmHostTest, WellBehavedProxyThroughAMessyConfiguration) {
                D("after sendMessageS\n"), D("before getXMLMessage\n"), D("after getXMLMessage\n"),
                D("nativeresult!=NULL\n"), D("sendMessageS.U servizio='OK', mittente='mitt'\n"));
     EXPECT_RUN(log, D("getVersionePorta.I\n"), D("getEnv...\n"), D("getVersionePorta.U"), D("getRideConfig.I\n"),
-               D("getEnv...\n"), D("getRideConfig,  initSendServiceProxy....\n"), D("getRideConfig,  CallIntMethod..\n"),
-               D("getRideConfig, finally\n"), D("getRideConfig.U\n"));
+               D("getEnv...\n"), D("getRideConfig,  initSendServiceProxy....\n"),
+               D("getRideConfig,  CallIntMethod..\n"), D("getRideConfig, finally\n"), D("getRideConfig.U\n"));
     EXPECT_RUN(log, D("stopTavo.I\n"), D("getEnv...\n"), D("stopTavo.U\n"));
 }
 
 TEST_F(JvmHostTest, ResponsesThatFailHalfwayAndUnusualArguments) {
     writeConfig(proxyConfig(TESTPROXY_JAR));
-    HostRun run = runHost({"start", "sendS", "ERRNUM_THROWS", "m", "x", "sendS", "STATUS_THROWS", "m", "x", "sendS",
-                           "XML_THROWS", "m", "x", "sendA", "XML_NULL", "m", "x", "sendS", "THROW", "m", "x", "sendS",
-                           "NULLRESP", "m", "x", "sendS", "@NULL", "m", "x", "sendS", "OK", "m", "@NULL", "sendNoOut",
-                           "OK", "m", "x", "sendS", "OK", "\xE8", ""});
+    HostRun run = runHost({"start",
+                           "sendS",
+                           "ERRNUM_THROWS",
+                           "m",
+                           "x",
+                           "sendS",
+                           "STATUS_THROWS",
+                           "m",
+                           "x",
+                           "sendS",
+                           "XML_THROWS",
+                           "m",
+                           "x",
+                           "sendA",
+                           "XML_NULL",
+                           "m",
+                           "x",
+                           "sendS",
+                           "THROW",
+                           "m",
+                           "x",
+                           "sendS",
+                           "NULLRESP",
+                           "m",
+                           "x",
+                           "sendS",
+                           "@NULL",
+                           "m",
+                           "x",
+                           "sendS",
+                           "OK",
+                           "m",
+                           "@NULL",
+                           "sendNoOut",
+                           "OK",
+                           "m",
+                           "x",
+                           "sendS",
+                           "OK",
+                           "\xE8",
+                           ""});
     ASSERT_EQ(run.exitCode, 0) << run.logText;
     EXPECT_EQ(run.results,
               (Strings{"start=1", "sendMessageS=NULL status=-1 error=12345", "sendMessageS=NULL status=0 error=12345",
@@ -207,7 +248,8 @@ TEST_F(JvmHostTest, ResponsesThatFailHalfwayAndUnusualArguments) {
                        "sendMessageS=<r metodo='sendMessageS' servizio='OK' mittente='\xEF\xBF\xBD'>|</r> status=-1 "
                        "error=0"}));
     auto& log = run.log;
-    EXPECT_RUN(log, E("Metodo getErrorNumber non trovato\n"), D("sendMessageS.U servizio='ERRNUM_THROWS', mittente='m'\n"));
+    EXPECT_RUN(log, E("Metodo getErrorNumber non trovato\n"),
+               D("sendMessageS.U servizio='ERRNUM_THROWS', mittente='m'\n"));
     EXPECT_RUN(log, E("Metodo isStatusOk non trovato\n"), D("sendMessageS.U servizio='STATUS_THROWS', mittente='m'\n"));
     EXPECT_RUN(log, D("before getXMLMessage\n"), D("after getXMLMessage\n"),
                E("Exception lanciata dal metodo getXMLMessage\n"));
@@ -240,7 +282,8 @@ TEST_F(JvmHostTest, ProxyMethodsThatAnswerNull) {
     writeConfig(proxyConfig(TESTPROXY_JAR, "option=-Dtavotest.mode=null\n"));
     HostRun run = runHost({"start", "check", "version", "sendS", "OK", "m", "x"});
     ASSERT_EQ(run.exitCode, 0) << run.logText;
-    EXPECT_EQ(run.results, (Strings{"start=1", "check=NULL", "version=NULL", "sendMessageS=NULL status=0 error=12345"}));
+    EXPECT_EQ(run.results,
+              (Strings{"start=1", "check=NULL", "version=NULL", "sendMessageS=NULL status=0 error=12345"}));
     EXPECT_RUN(run.log, D("checkTransport.I\n"), D("getEnv...\n"), D("checkTransport.U\n"));
     EXPECT_RUN(run.log, D("getEnv...\n"), E("getVersionePorta: NULL\n"), D("getVersionePorta.U"));
     EXPECT_RUN(run.log, D("after sendMessageS\n"), E("sendMessageS: la risposta e' null\n"));
@@ -253,11 +296,14 @@ TEST_F(JvmHostTest, BrokenProxyClasses) {
         Strings messages;
     };
     const Case cases[] = {
-        {proxyConfig(TESTPROXY_NOCTOR_JAR), {"start=0", "version=NULL"},
+        {proxyConfig(TESTPROXY_NOCTOR_JAR),
+         {"start=0", "version=NULL"},
          {E("initSendServiceProxy: costruttore di SendServiceProxy non trovato\n")}},
-        {proxyConfig(TESTPROXY_JAR, "option=-Dtavotest.mode=ctorthrow\n"), {"start=0", "version=NULL"},
+        {proxyConfig(TESTPROXY_JAR, "option=-Dtavotest.mode=ctorthrow\n"),
+         {"start=0", "version=NULL"},
          {E("initSendServiceProxy: errore durante la creazione di SendServiceProxy\n")}},
-        {proxyConfig("/nonexistent/proxy.jar"), {"start=0", "version=NULL"},
+        {proxyConfig("/nonexistent/proxy.jar"),
+         {"start=0", "version=NULL"},
          {E("initSendServiceProxy: impossibile trovare la classe SendService\n")}},
         {proxyConfig(TESTPROXY_NOMETHOD_JAR),
          {"start=1", "version=NULL"},

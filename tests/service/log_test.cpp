@@ -7,8 +7,8 @@
 #include <string>
 
 #include "log.h"
-#include "threadid.h"
 #include "test_support.h"
+#include "threadid.h"
 
 namespace {
 

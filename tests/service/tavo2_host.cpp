@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>

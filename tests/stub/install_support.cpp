@@ -1,8 +1,8 @@
 #include "install_support.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,15 +76,18 @@ LocalXmlService::LocalXmlService() {
         dup2(quiet, 1);
         dup2(quiet, 2);
         unsetenv("ASAN_OPTIONS");
-        execl(JAVA_EXECUTABLE, JAVA_EXECUTABLE, "-jar", XML_SERVICE_JAR, "0", portFile.c_str(), static_cast<char*>(nullptr));
+        execl(JAVA_EXECUTABLE, JAVA_EXECUTABLE, "-jar", XML_SERVICE_JAR, "0", portFile.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     pid = child;
     // The service writes its port file (atomically) once it listens.
     for (int waited = 0; waited < 600 && endpoint.empty(); ++waited) {
         std::string port = readFile(portFile);
-        if (port != "<missing>" && !port.empty()) endpoint = "http://127.0.0.1:" + port + "/tavo";
-        else std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (port != "<missing>" && !port.empty())
+            endpoint = "http://127.0.0.1:" + port + "/tavo";
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::filesystem::remove(portFile);
 }

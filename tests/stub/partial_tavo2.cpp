@@ -23,12 +23,12 @@ char* send(int* statusOk, int* errorNumber, const char* servizio, const char* mi
 extern "C" {
 TAVO2_EXPORT int TAVO2_CALL startTavo() { return 1; }
 TAVO2_EXPORT void TAVO2_CALL stopTavo() {}
-TAVO2_EXPORT char* TAVO2_CALL sendMessageS(int* statusOk, int* errorNumber, const char* servizio,
-                                         const char* mittente, const char*) {
+TAVO2_EXPORT char* TAVO2_CALL sendMessageS(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
+                                           const char*) {
     return send(statusOk, errorNumber, servizio, mittente);
 }
-TAVO2_EXPORT char* TAVO2_CALL sendMessageA(int* statusOk, int* errorNumber, const char* servizio,
-                                         const char* mittente, const char*) {
+TAVO2_EXPORT char* TAVO2_CALL sendMessageA(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
+                                           const char*) {
     return send(statusOk, errorNumber, servizio, mittente);
 }
 TAVO2_EXPORT char* TAVO2_CALL getCodiceTAVO(const char* codiceAzienda) {

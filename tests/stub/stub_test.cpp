@@ -15,13 +15,13 @@ const std::string kStub = STUB_FILE;
 const std::string kService = TAVO2_FILE;
 const std::string kUpdate = TAVO2UPD_FILE;
 const std::string kBackup = TAVO2BCK_FILE;
-const std::vector<std::string> kAllExports = {"startTavo", "getCodiceTAVO", "getVersionePorta", "getRideConfig",
-                                              "checkTransport", "sendMessageS", "sendMessageA", "stopTavo"};
+const std::vector<std::string> kAllExports = {"startTavo",      "getCodiceTAVO", "getVersionePorta", "getRideConfig",
+                                              "checkTransport", "sendMessageS",  "sendMessageA",     "stopTavo"};
 
 std::vector<std::string> resolvedLines(const char* verdict) {
     std::vector<std::string> lines;
-    for (const char* name : {"startTavo", "stopTavo", "sendMessageS", "sendMessageA", "checkTransport",
-                             "getCodiceTAVO", "getVersionePorta", "getRideConfig"})
+    for (const char* name : {"startTavo", "stopTavo", "sendMessageS", "sendMessageA", "checkTransport", "getCodiceTAVO",
+                             "getVersionePorta", "getRideConfig"})
         lines.push_back(std::string("DEBUG ") + name + " " + verdict + "\n");
     return lines;
 }
@@ -82,18 +82,20 @@ TEST_F(StubInstallation, WithoutUpdateRemovesTheProbeAndForwardsEveryExport) {
     ASSERT_EQ(0, run.exitStatus) << run.report;
     // The echo service answers without Java and leaves the out-parameters alone; a real send
     // sets them from the proxy's response.
-    EXPECT_EQ("loaded\n"
-              "startTavo=1\n"
-              "getCodiceTAVO=<code>\n"
-              "getVersionePorta=" SERVICE_VERSION "\n"
-              "getRideConfig=42\n"
-              "checkTransport=OK\n"
-              "sendMessageS=SERVIZIO=DLLECHO\\nMITTENTE=M\\nMESSAGGIO=X\n"
-              "statusOk=12345 errorNumber=12345\n"
-              "sendMessageA=<risposta tipo=\"A\" servizio=\"PRENOTA\" mittente=\"M\"/>\n"
-              "statusOk=-1 errorNumber=7\n"
-              "stopTavo done\n",
-              maskCodes(run.report));
+    EXPECT_EQ(
+        "loaded\n"
+        "startTavo=1\n"
+        "getCodiceTAVO=<code>\n"
+        "getVersionePorta=" SERVICE_VERSION
+        "\n"
+        "getRideConfig=42\n"
+        "checkTransport=OK\n"
+        "sendMessageS=SERVIZIO=DLLECHO\\nMITTENTE=M\\nMESSAGGIO=X\n"
+        "statusOk=12345 errorNumber=12345\n"
+        "sendMessageA=<risposta tipo=\"A\" servizio=\"PRENOTA\" mittente=\"M\"/>\n"
+        "statusOk=-1 errorNumber=7\n"
+        "stopTavo done\n",
+        maskCodes(run.report));
 
     EXPECT_FALSE(fileExists(kUpdate));
     EXPECT_FALSE(fileExists(kBackup));
@@ -134,27 +136,28 @@ TEST_F(StubInstallation, UpdateWithoutServiceClientStaysPendingAndExportsFallBac
     copyFile(VARIANT_PATH, kUpdate);
     ProgramRun run = host(kAllExports);
     ASSERT_EQ(0, run.exitStatus) << run.report;
-    EXPECT_EQ("loaded\n"
-              "startTavo=0\n"
-              "getCodiceTAVO=(null)\n"
-              "getVersionePorta=(null)\n"
-              "getRideConfig=0\n"
-              "checkTransport=checkTransport: funzione NULL\n"
-              "sendMessageS=(null)\n"
-              "statusOk=12345 errorNumber=12345\n"
-              "sendMessageA=(null)\n"
-              "statusOk=12345 errorNumber=12345\n"
-              "stopTavo done\n",
-              run.report);
+    EXPECT_EQ(
+        "loaded\n"
+        "startTavo=0\n"
+        "getCodiceTAVO=(null)\n"
+        "getVersionePorta=(null)\n"
+        "getRideConfig=0\n"
+        "checkTransport=checkTransport: funzione NULL\n"
+        "sendMessageS=(null)\n"
+        "statusOk=12345 errorNumber=12345\n"
+        "sendMessageA=(null)\n"
+        "statusOk=12345 errorNumber=12345\n"
+        "stopTavo done\n",
+        run.report);
     EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
     EXPECT_FALSE(fileExists(kService));
     EXPECT_FALSE(fileExists(kBackup));
 
-    std::vector<std::string> expected = concat(
-        kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
-                       "DEBUG Trovato " + kUpdate + ". Copio il file " + kService + " in " + kBackup + "...\n",
-                       "DEBUG " + kService + " backup Error, impossibile aggiornare la DLL!\n",
-                       "ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 2 !\n"});
+    std::vector<std::string> expected =
+        concat(kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
+                              "DEBUG Trovato " + kUpdate + ". Copio il file " + kService + " in " + kBackup + "...\n",
+                              "DEBUG " + kService + " backup Error, impossibile aggiornare la DLL!\n",
+                              "ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 2 !\n"});
     for (const char* name : {"startTavo", "getCodiceTAVO", "getVersionePorta", "getRideConfig", "checkTransport",
                              "sendMessageS", "sendMessageA", "stopTavo"})
         expected.push_back(std::string("ERROR ") + name + ": funzione NULL");
@@ -164,12 +167,13 @@ TEST_F(StubInstallation, UpdateWithoutServiceClientStaysPendingAndExportsFallBac
 TEST_F(StubInstallation, PartialServiceClientGetsFallbacksOnlyForWhatItLacks) {
     copyFile(PARTIAL_PATH, kService);
     ProgramRun run = host({"getVersionePorta", "checkTransport", "getRideConfig", "getVersionePorta"});
-    EXPECT_EQ("loaded\n"
-              "getVersionePorta=(null)\n"
-              "checkTransport=checkTransport: funzione NULL\n"
-              "getRideConfig=7\n"
-              "getVersionePorta=(null)\n",
-              run.report);
+    EXPECT_EQ(
+        "loaded\n"
+        "getVersionePorta=(null)\n"
+        "checkTransport=checkTransport: funzione NULL\n"
+        "getRideConfig=7\n"
+        "getVersionePorta=(null)\n",
+        run.report);
     std::vector<std::string> resolved = resolvedLines("OK");
     resolved[4] = "DEBUG checkTransport KO\n";
     resolved[6] = "DEBUG getVersionePorta KO\n";
@@ -213,8 +217,8 @@ TEST_F(StubInstallation, FailedRenameRestoresTheBackup) {
     EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
 
     std::vector<std::string> expected = concat(kAttachStart, swapLines());
-    expected.push_back("ERROR Aggiornamento di " + kService + " non riuscito (cancellazione=0, rinomina=5): ripristino " +
-                       kBackup + "\n");
+    expected.push_back("ERROR Aggiornamento di " + kService +
+                       " non riuscito (cancellazione=0, rinomina=5): ripristino " + kBackup + "\n");
     EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
 }
 
@@ -244,8 +248,8 @@ TEST_F(StubInstallation, EmptyUpdateFileIsNeverInstalled) {
     expectInstalledVersionKept(loadedVersion());
     EXPECT_FALSE(fileExists(kBackup));
     std::vector<std::string> expected =
-        concat(kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
-                              "ERROR " + kUpdate + " vuoto: non e' un aggiornamento\n"});
+        concat(kAttachStart,
+               {"DEBUG " + kUpdate + ": CreateFile=80\n", "ERROR " + kUpdate + " vuoto: non e' un aggiornamento\n"});
     EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
 }
 

@@ -39,7 +39,8 @@ const char kPositiveLog[] =
     "Codice tavo generato: '<code>'\n"
     "got load startTavo\n"
     "startTavo executed 1\n"
-    "Versione porta: '" SERVICE_VERSION "'\n"
+    "Versione porta: '" SERVICE_VERSION
+    "'\n"
     "Ride config: '42'\n"
     "checkTransport executed\n"
     "CheckTransportResponse: OK\n"
@@ -67,8 +68,9 @@ TEST_F(TesterInstallation, ReferenceProxyWithLocalXmlServiceIsPositive) {
     EXPECT_EQ(0, runTester({}, true));
     std::string log = testerLog();
     EXPECT_NE(std::string::npos, log.find("CheckTransportResponse: OK\nEsito: POSITIVO\n")) << log;
-    const std::string tail = "Esito: POSITIVO\ngot load stopTavo\nstopTavo executed\nreturn =0\n"
-                             "FreeLibrary hGetProcIDDLL...OK\n";
+    const std::string tail =
+        "Esito: POSITIVO\ngot load stopTavo\nstopTavo executed\nreturn =0\n"
+        "FreeLibrary hGetProcIDDLL...OK\n";
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(tail, log.substr(log.size() - tail.size()));
     EXPECT_EQ("OK", readFile("CheckDump.txt"));
@@ -101,21 +103,22 @@ TEST_F(TesterInstallation, NullTransportResponseIsNegative) {
 TEST_F(TesterInstallation, PartialServiceClientGivesNegativeVerdict) {
     install(PARTIAL_PATH);
     EXPECT_EQ(kExitNegative, runTester());
-    EXPECT_EQ("dll loaded\n"
-              "getCodiceTAVO invocata\n"
-              "Codice tavo generato: '999PARTIAL0000000'\n"
-              "got load startTavo\n"
-              "startTavo executed 1\n"
-              "Versione porta: '(null)'\n"
-              "Ride config: '7'\n"
-              "checkTransport executed\n"
-              "CheckTransportResponse: checkTransport: funzione NULL\n"
-              "Esito: NEGATIVO\n"
-              "got load stopTavo\n"
-              "stopTavo executed\n"
-              "return =-3\n"
-              "FreeLibrary hGetProcIDDLL...OK\n",
-              testerLog());
+    EXPECT_EQ(
+        "dll loaded\n"
+        "getCodiceTAVO invocata\n"
+        "Codice tavo generato: '999PARTIAL0000000'\n"
+        "got load startTavo\n"
+        "startTavo executed 1\n"
+        "Versione porta: '(null)'\n"
+        "Ride config: '7'\n"
+        "checkTransport executed\n"
+        "CheckTransportResponse: checkTransport: funzione NULL\n"
+        "Esito: NEGATIVO\n"
+        "got load stopTavo\n"
+        "stopTavo executed\n"
+        "return =-3\n"
+        "FreeLibrary hGetProcIDDLL...OK\n",
+        testerLog());
     EXPECT_EQ("checkTransport: funzione NULL", readFile("CheckDump.txt"));
 }
 
@@ -158,9 +161,10 @@ TEST_F(TesterInstallation, UnopenableDumpFileIsRetriedAtCleanUp) {
     options.captureStdout = true;
     ProgramRun run = runProgram({TESTER_PATH, "missing-folder/dump.txt"}, options);
     EXPECT_EQ(kExitNegative, run.exitStatus);
-    EXPECT_EQ("The file 'missing-folder/dump.txt' was not opened\n"
-              "The file 'missing-folder/dump.txt' was not opened\n",
-              run.report);
+    EXPECT_EQ(
+        "The file 'missing-folder/dump.txt' was not opened\n"
+        "The file 'missing-folder/dump.txt' was not opened\n",
+        run.report);
     EXPECT_NE(std::string::npos, testerLog().find("Esito: NEGATIVO\n")) << testerLog();
 }
 

@@ -272,7 +272,8 @@ std::string describeValue(char kind, const jvalue& value) {
         case 'L': return describe(value.l);
         case 'Z': return value.z ? "true" : "false";
         case 'J': std::snprintf(number, sizeof number, "%lld", static_cast<long long>(value.j)); return number;
-        case 'F': case 'D': std::snprintf(number, sizeof number, "%g", kind == 'F' ? value.f : value.d); return number;
+        case 'F':
+        case 'D': std::snprintf(number, sizeof number, "%g", kind == 'F' ? value.f : value.d); return number;
         default: std::snprintf(number, sizeof number, "%d", static_cast<int>(value.i)); return number;
     }
 }
@@ -355,7 +356,8 @@ std::string describe(jobject reference) {
         case Ref::Class: return "class " + ref->className;
         case Ref::Array: {
             std::string out = ref->className + "[" + std::to_string(ref->elements.size()) + "]{";
-            for (size_t i = 0; i < ref->elements.size(); ++i) out += (i ? ", " : "") + describe(handle(ref->elements[i]));
+            for (size_t i = 0; i < ref->elements.size(); ++i)
+                out += (i ? ", " : "") + describe(handle(ref->elements[i]));
             return out + "}";
         }
         case Ref::Object: break;

@@ -15,10 +15,10 @@ namespace fakejni {
 // Everything a reference can stand for; references are never reused, so a stale one is seen.
 struct Ref {
     enum Kind { Class, Object, String, Array } kind = Object;
-    std::string className;    // the class, or the object's class
-    std::string text;         // String: modified UTF-8
-    std::string constructor;  // Object: constructor signature
-    std::vector<jvalue> args; // Object: constructor arguments
+    std::string className;     // the class, or the object's class
+    std::string text;          // String: modified UTF-8
+    std::string constructor;   // Object: constructor signature
+    std::vector<jvalue> args;  // Object: constructor arguments
     std::vector<Ref*> elements;
     std::map<std::string, jvalue> fields;
 };
@@ -52,8 +52,8 @@ Ref* pendingException();
 int liveLocalRefs();
 // Forgets every live reference (the JVM does that when a native returns or a thread detaches).
 void dropLocalRefs();
-std::string describe(jobject ref);   // "null", a string's text in quotes, or the object with its arguments
-void setAttachResult(jint result);   // AttachCurrentThread's answer from now on
+std::string describe(jobject ref);  // "null", a string's text in quotes, or the object with its arguments
+void setAttachResult(jint result);  // AttachCurrentThread's answer from now on
 void journalf(const char* format, ...);
 
 }  // namespace fakejni

@@ -36,8 +36,10 @@ std::map<std::string, std::string> readScript() {
         std::string entry(line);
         while (!entry.empty() && (entry.back() == '\n' || entry.back() == '\r')) entry.pop_back();
         size_t space = entry.find(' ');
-        if (space == std::string::npos) values[entry] = "";
-        else values[entry.substr(0, space)] = entry.substr(space + 1);
+        if (space == std::string::npos)
+            values[entry] = "";
+        else
+            values[entry.substr(0, space)] = entry.substr(space + 1);
     }
     std::fclose(file);
     return values;
@@ -108,8 +110,8 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     behaviour.journal = appendJournal;
     fakejni::install(behaviour);
     const JavaVMInitArgs* args = static_cast<const JavaVMInitArgs*>(argument);
-    fakejni::journalf("JNI_CreateJavaVM version=0x%x options=%d ignoreUnrecognized=%d", args->version,
-                      args->nOptions, args->ignoreUnrecognized);
+    fakejni::journalf("JNI_CreateJavaVM version=0x%x options=%d ignoreUnrecognized=%d", args->version, args->nOptions,
+                      args->ignoreUnrecognized);
     for (jint i = 0; i < args->nOptions; ++i)
         fakejni::journalf("option %s extra=%s", args->options[i].optionString,
                           args->options[i].extraInfo != nullptr ? "set" : "null");

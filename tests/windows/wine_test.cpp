@@ -76,7 +76,8 @@ class WineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::ifstream state(WINE_STATE);
-        ASSERT_TRUE(std::getline(state, prefix_)) << "no Wine prefix: the windows_wine_prefix_setup fixture did not run";
+        ASSERT_TRUE(std::getline(state, prefix_))
+            << "no Wine prefix: the windows_wine_prefix_setup fixture did not run";
         ASSERT_TRUE(fs::is_regular_file(WINE_LOADER)) << "wine64 loader not found: " << WINE_LOADER;
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = fs::path(SCRATCH_DIR) / (std::string(test->test_suite_name()) + "." + test->name());
@@ -88,8 +89,7 @@ protected:
     void install(const std::string& built, const std::string& as = "") {
         fs::path from = fs::path(kWin64Dir) / built;
         ASSERT_TRUE(fs::exists(from)) << "not built: " << from;
-        fs::copy_file(from, dir_ / (as.empty() ? from.filename() : fs::path(as)),
-                      fs::copy_options::overwrite_existing);
+        fs::copy_file(from, dir_ / (as.empty() ? from.filename() : fs::path(as)), fs::copy_options::overwrite_existing);
     }
 
     void write(const std::string& name, const std::string& content) {
@@ -103,15 +103,16 @@ protected:
     std::string dailyLog(const std::string& prefix) {
         for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
             std::string name = entry.path().filename().string();
-            if (std::regex_match(name, std::regex(prefix + "\\d{4}-\\d{2}-\\d{2}\\.log"))) return readText(entry.path());
+            if (std::regex_match(name, std::regex(prefix + "\\d{4}-\\d{2}-\\d{2}\\.log")))
+                return readText(entry.path());
         }
         ADD_FAILURE() << "no " << prefix << " log in " << dir_;
         return "";
     }
 
     std::string wineCommand(const std::string& commandLine, const std::string& environment) {
-        return "cd " + shellQuoted(dir_.string()) + " && WINEPREFIX=" + shellQuoted(prefix_) + " WINEDEBUG=-all " + environment +
-               " " + shellQuoted(WINE_LOADER) + " " + commandLine;
+        return "cd " + shellQuoted(dir_.string()) + " && WINEPREFIX=" + shellQuoted(prefix_) + " WINEDEBUG=-all " +
+               environment + " " + shellQuoted(WINE_LOADER) + " " + commandLine;
     }
 
     // Runs a Windows program of the installation; its standard error goes to wine_stderr.txt.
@@ -180,8 +181,8 @@ TEST_F(ServiceChain, PositiveVerdict) {
     EXPECT_EQ("OK", read("CheckDump.txt"));
 
     std::string log = read("tavotavotester.log");
-    EXPECT_TRUE(std::regex_search(log, std::regex(std::string("\nCodice tavo generato: '999[A-HJ-NP-Z]") + kCodeSymbol +
-                                                  "{12}'\n")))
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex(std::string("\nCodice tavo generato: '999[A-HJ-NP-Z]") + kCodeSymbol + "{12}'\n")))
         << log;
     for (const char* line : {"dll loaded", "startTavo executed 1", "Versione porta: '2.5-test'", "Ride config: '7'",
                              "CheckTransportResponse: OK", "Esito: POSITIVO", "stopTavo executed", "return =0"})
@@ -194,8 +195,9 @@ TEST_F(ServiceChain, PositiveVerdict) {
     EXPECT_EQ("JNI_CreateJavaVM version=0x10002 options=2 ignoreUnrecognized=1", journalLines[0]);
     EXPECT_EQ("option -Djava.class.path=fake.jar extra=null", journalLines[1]);
     EXPECT_EQ("option -Xmx64m extra=null", journalLines[2]);
-    EXPECT_EQ((std::vector<std::string>{"startTavo", "getVersionePorta", "getRideConfig", "checkTransport", "stopTavo"}),
-              proxyCalls(journal));
+    EXPECT_EQ(
+        (std::vector<std::string>{"startTavo", "getVersionePorta", "getRideConfig", "checkTransport", "stopTavo"}),
+        proxyCalls(journal));
     expectCleanJvmUse(journal);
 
     std::string serviceLog = dailyLog("tavodll_");
@@ -229,8 +231,9 @@ TEST_F(ServiceChain, FailuresInsideTheServiceAreNegativeNotFatal) {
                              "Esito: NEGATIVO", "stopTavo executed", "return =-3"})
         EXPECT_TRUE(hasLine(log, line)) << line << "\n" << log;
     std::string serviceLog = dailyLog("tavodll_");
-    for (const char* entry : {"ERROR - Metodo getVersionePorta non trovato", "DEBUG - getRideConfig, ExceptionOccurred!",
-                              "ERROR - checkTransport: exception durante l'esecuzione"})
+    for (const char* entry :
+         {"ERROR - Metodo getVersionePorta non trovato", "DEBUG - getRideConfig, ExceptionOccurred!",
+          "ERROR - checkTransport: exception durante l'esecuzione"})
         EXPECT_NE(serviceLog.find(entry), std::string::npos) << entry;
     expectCleanJvmUse(read("fakejvm_journal.txt"));
 }
@@ -330,8 +333,9 @@ TEST_F(StubUpdate, UpdateReplacesTheServiceAndOverwritesTheBackup) {
     EXPECT_TRUE(sameBytes(dir_ / "tavo2bck.dll", built("service/tavo2.dll")));
     EXPECT_FALSE(exists("tavo2upd.dll"));
     std::string stubLog = dailyLog("tavobridge_");
-    for (const char* entry : {"DEBUG - tavo2upd.dll: CreateFile=80\n", "DEBUG - tavo2.dll backup OK; cancello tavo2.dll....\n",
-                              "DEBUG - Rinomino tavo2upd.dll in tavo2.dll....\n"})
+    for (const char* entry :
+         {"DEBUG - tavo2upd.dll: CreateFile=80\n", "DEBUG - tavo2.dll backup OK; cancello tavo2.dll....\n",
+          "DEBUG - Rinomino tavo2upd.dll in tavo2.dll....\n"})
         EXPECT_NE(stubLog.find(entry), std::string::npos) << entry;
 
     // The next load finds nothing pending and keeps the new version.
@@ -347,7 +351,8 @@ TEST_F(StubUpdate, UpdateWithoutServiceClientStaysPending) {
     EXPECT_FALSE(exists("tavo2.dll"));
     std::string stubLog = dailyLog("tavobridge_");
     EXPECT_NE(stubLog.find("DEBUG - tavo2.dll backup Error, impossibile aggiornare la DLL!\n"), std::string::npos);
-    EXPECT_NE(stubLog.find("ERROR - DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 126 !\n"), std::string::npos);
+    EXPECT_NE(stubLog.find("ERROR - DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 126 !\n"),
+              std::string::npos);
     EXPECT_TRUE(hasLine(read("tavotavotester.log"), "dll not loaded"));
 }
 
@@ -422,7 +427,8 @@ TEST_F(ServiceLog, EntriesLandInTheFileOfTheirDay) {
     for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
         std::smatch name;
         std::string file = entry.path().filename().string();
-        if (!std::regex_match(file, name, std::regex("(tavodll|tavobridge)_(\\d{4})-(\\d{2})-(\\d{2})\\.log"))) continue;
+        if (!std::regex_match(file, name, std::regex("(tavodll|tavobridge)_(\\d{4})-(\\d{2})-(\\d{2})\\.log")))
+            continue;
         std::string day = "[" + name[4].str() + "/" + name[3].str() + "/" + name[2].str() + " ";
         // An entry written just before midnight may sit in the previous day's file only.
         for (const std::string& line : lines(readText(entry.path())))
@@ -440,9 +446,10 @@ TEST_F(ServiceLog, CompanyCodeOfWrongLengthGivesNull) {
 
 TEST_F(ServiceLog, SendExportsCarryFiveArgumentsThroughTheStub) {
     ASSERT_EQ(0, wine("service_harness.exe echo 'Dott. Rossi' 'ricetta 42'").status);
-    EXPECT_EQ("sendMessageS 55 66\nSERVIZIO=DLLECHO\nMITTENTE=Dott. Rossi\nMESSAGGIO=ricetta 42\n"
-              "sendMessageA 55 66\nSERVIZIO=DLLECHO\nMITTENTE=Dott. Rossi\nMESSAGGIO=ricetta 42\n",
-              read("echo.txt"));
+    EXPECT_EQ(
+        "sendMessageS 55 66\nSERVIZIO=DLLECHO\nMITTENTE=Dott. Rossi\nMESSAGGIO=ricetta 42\n"
+        "sendMessageA 55 66\nSERVIZIO=DLLECHO\nMITTENTE=Dott. Rossi\nMESSAGGIO=ricetta 42\n",
+        read("echo.txt"));
     EXPECT_EQ(2u, count(read("stdout.log"), "MESSAGGIO=ricetta 42\n"));
 }
 
@@ -501,50 +508,59 @@ protected:
                     const std::string& environment = "") {
         write("script.txt", script);
         fs::remove(dir_ / "record.txt");
-        return wine("bridge_harness.exe p11bridge.dll " + shellQuoted(module.empty() ? modulePath() : module) + " " + steps,
-                    "P11SCRIPT_FILE=script.txt P11SCRIPT_RECORD=record.txt " + environment);
+        return wine(
+            "bridge_harness.exe p11bridge.dll " + shellQuoted(module.empty() ? modulePath() : module) + " " + steps,
+            "P11SCRIPT_FILE=script.txt P11SCRIPT_RECORD=record.txt " + environment);
     }
 };
 
 TEST_F(BridgeModule, InitialiseReadInformationListSlotsFinalise) {
-    WineRun run = harness("info.cryptokiVersion 2.40\ninfo.flags 0x80000001\ninfo.manufacturerID Wine maker\n"
-                      "info.libraryVersion 3.7\nslots 1 0xFFFFFFFF 7\nslots.noToken 7\n",
-                      "load init info slots allslots final");
+    WineRun run = harness(
+        "info.cryptokiVersion 2.40\ninfo.flags 0x80000001\ninfo.manufacturerID Wine maker\n"
+        "info.libraryVersion 3.7\nslots 1 0xFFFFFFFF 7\nslots.noToken 7\n",
+        "load init info slots allslots final");
     ASSERT_EQ(0, run.status) << run.output;
     const std::string module = "it/vantrel/pkcs11/nat/NativePKCS11()";
     const std::string slot = "it/vantrel/pkcs11/nat/NativePKCS11Slot";
     // 32-bit CK_ULONG values reach Java with all their bits: 0xFFFFFFFF as -1, the flags as is.
-    EXPECT_EQ("load: function list\n"
-              "init: ok\n"
-              "info: it/vantrel/pkcs11/PKCS11Info(552, \"Wine maker                      \", -2147483647, "
-              "\"Scriptable module               \", 775)\n"
-              "slots: " + slot + "[2]{" + slot + "(" + module + ", 1), " + slot + "(" + module + ", -1)}\n"
-              "allslots: " + slot + "[3]{" + slot + "(" + module + ", 1), " + slot + "(" + module + ", -1), " + slot +
-                  "(" + module + ", 7)}\n"
-              "final: ok\n",
-              run.output);
-    EXPECT_EQ("C_GetFunctionList\n"
-              "C_Initialize args=null\n"
-              "C_GetInfo\n"
-              "C_GetSlotList tokenPresent=1 list=null count=0\n"
-              "C_GetSlotList tokenPresent=1 list=set count=2\n"
-              "C_GetSlotList tokenPresent=0 list=null count=0\n"
-              "C_GetSlotList tokenPresent=0 list=set count=3\n"
-              "C_Finalize reserved=null\n",
-              read("record.txt"));
+    EXPECT_EQ(
+        "load: function list\n"
+        "init: ok\n"
+        "info: it/vantrel/pkcs11/PKCS11Info(552, \"Wine maker                      \", -2147483647, "
+        "\"Scriptable module               \", 775)\n"
+        "slots: " +
+            slot + "[2]{" + slot + "(" + module + ", 1), " + slot + "(" + module +
+            ", -1)}\n"
+            "allslots: " +
+            slot + "[3]{" + slot + "(" + module + ", 1), " + slot + "(" + module + ", -1), " + slot + "(" + module +
+            ", 7)}\n"
+            "final: ok\n",
+        run.output);
+    EXPECT_EQ(
+        "C_GetFunctionList\n"
+        "C_Initialize args=null\n"
+        "C_GetInfo\n"
+        "C_GetSlotList tokenPresent=1 list=null count=0\n"
+        "C_GetSlotList tokenPresent=1 list=set count=2\n"
+        "C_GetSlotList tokenPresent=0 list=null count=0\n"
+        "C_GetSlotList tokenPresent=0 list=set count=3\n"
+        "C_Finalize reserved=null\n",
+        read("record.txt"));
 }
 
 TEST_F(BridgeModule, ModuleFailuresBecomeExceptions) {
     WineRun run = harness("rv.C_Initialize 0x30\n", "load init");
-    EXPECT_EQ("load: function list\njournal: Throw it/vantrel/pkcs11/PKCS11Exception(48)\n"
-              "init: exception it/vantrel/pkcs11/PKCS11Exception(48)\n",
-              run.output);
+    EXPECT_EQ(
+        "load: function list\njournal: Throw it/vantrel/pkcs11/PKCS11Exception(48)\n"
+        "init: exception it/vantrel/pkcs11/PKCS11Exception(48)\n",
+        run.output);
 
     // Vendor-range answers, a slot count that grows between the two calls, an all-ones count.
     run = harness("rv.C_GetInfo 0x80000005\nslots 1 2\nslots.growBy 3\n", "load init info slots final");
     EXPECT_EQ(0, run.status) << run.output;
     EXPECT_NE(run.output.find("info: exception it/vantrel/pkcs11/PKCS11Exception(\"Internal error\")\n"),
-              std::string::npos) << run.output;
+              std::string::npos)
+        << run.output;
     EXPECT_NE(run.output.find("slots: exception it/vantrel/pkcs11/PKCS11Exception(336)\n"), std::string::npos)
         << run.output;
     run = harness("slots.count 0xFFFFFFFF\n", "load init slots final");

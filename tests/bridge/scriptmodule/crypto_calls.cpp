@@ -95,8 +95,8 @@ CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_
     return initOperation("C_DecryptInit", hSession, pMechanism, hKey);
 }
 
-CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen,
-                CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen) {
+CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData,
+                CK_ULONG_PTR pulDataLen) {
     return oneShot("C_Decrypt", hSession, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
 }
 

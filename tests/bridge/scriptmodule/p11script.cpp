@@ -7,9 +7,9 @@
 
 #include "script.h"
 // Functions scripted in files of their own.
+#include "creation_calls.h"
 #include "crypto_calls.h"
 #include "object_calls.h"
-#include "creation_calls.h"
 
 using script::hex;
 using script::number;
@@ -25,9 +25,7 @@ static std::vector<CK_ULONG> numbers(const std::string& list) {
     return out;
 }
 
-static const char* present(const void* p) {
-    return p != nullptr ? "set" : "null";
-}
+static const char* present(const void* p) { return p != nullptr ? "set" : "null"; }
 
 // Two-call listing as the standard describes it, with faults a test can inject:
 // <key>.count overrides the length answer, <key>.growBy adds entries before the second
@@ -112,9 +110,9 @@ static CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO* pInfo) {
     pInfo->flags = number("token.flags", CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED);
     std::vector<CK_ULONG> counters = numbers(text("token.counters", "0 0 0 0 0 0 0 0 0 0"));
     counters.resize(10, 0);
-    CK_ULONG* fields[] = {&pInfo->ulMaxSessionCount,    &pInfo->ulSessionCount,       &pInfo->ulMaxRwSessionCount,
-                          &pInfo->ulRwSessionCount,     &pInfo->ulMaxPinLen,          &pInfo->ulMinPinLen,
-                          &pInfo->ulTotalPublicMemory,  &pInfo->ulFreePublicMemory,   &pInfo->ulTotalPrivateMemory,
+    CK_ULONG* fields[] = {&pInfo->ulMaxSessionCount,   &pInfo->ulSessionCount,     &pInfo->ulMaxRwSessionCount,
+                          &pInfo->ulRwSessionCount,    &pInfo->ulMaxPinLen,        &pInfo->ulMinPinLen,
+                          &pInfo->ulTotalPublicMemory, &pInfo->ulFreePublicMemory, &pInfo->ulTotalPrivateMemory,
                           &pInfo->ulFreePrivateMemory};
     for (size_t i = 0; i < sizeof fields / sizeof fields[0]; i++) *fields[i] = counters[i];
     pInfo->hardwareVersion = script::version("token.hardwareVersion", "1.0");
@@ -239,33 +237,51 @@ static CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hO
         return result(#name);               \
     }
 SCRIPT_PLAIN_FUNCTION(C_InitToken, (CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel))
-SCRIPT_PLAIN_FUNCTION(C_GetOperationState, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG_PTR pulOperationStateLen))
-SCRIPT_PLAIN_FUNCTION(C_SetOperationState, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG ulOperationStateLen, CK_OBJECT_HANDLE hEncryptionKey, CK_OBJECT_HANDLE hAuthenticationKey))
-SCRIPT_PLAIN_FUNCTION(C_CopyObject, (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phNewObject))
-SCRIPT_PLAIN_FUNCTION(C_EncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen))
-SCRIPT_PLAIN_FUNCTION(C_EncryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart, CK_ULONG_PTR pulLastEncryptedPartLen))
-SCRIPT_PLAIN_FUNCTION(C_DecryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen))
+SCRIPT_PLAIN_FUNCTION(C_GetOperationState,
+                      (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG_PTR pulOperationStateLen))
+SCRIPT_PLAIN_FUNCTION(C_SetOperationState,
+                      (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG ulOperationStateLen,
+                       CK_OBJECT_HANDLE hEncryptionKey, CK_OBJECT_HANDLE hAuthenticationKey))
+SCRIPT_PLAIN_FUNCTION(C_CopyObject, (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
+                                     CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phNewObject))
+SCRIPT_PLAIN_FUNCTION(C_EncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
+                                        CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen))
+SCRIPT_PLAIN_FUNCTION(C_EncryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart,
+                                       CK_ULONG_PTR pulLastEncryptedPartLen))
+SCRIPT_PLAIN_FUNCTION(C_DecryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
+                                        CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen))
 SCRIPT_PLAIN_FUNCTION(C_DecryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart, CK_ULONG_PTR pulLastPartLen))
 SCRIPT_PLAIN_FUNCTION(C_DigestInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism))
-SCRIPT_PLAIN_FUNCTION(C_Digest, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen))
+SCRIPT_PLAIN_FUNCTION(C_Digest, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
+                                 CK_ULONG_PTR pulDigestLen))
 SCRIPT_PLAIN_FUNCTION(C_DigestUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen))
 SCRIPT_PLAIN_FUNCTION(C_DigestKey, (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey))
 SCRIPT_PLAIN_FUNCTION(C_DigestFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen))
 SCRIPT_PLAIN_FUNCTION(C_SignUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen))
 SCRIPT_PLAIN_FUNCTION(C_SignFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen))
-SCRIPT_PLAIN_FUNCTION(C_SignRecoverInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey))
-SCRIPT_PLAIN_FUNCTION(C_SignRecover, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen))
+SCRIPT_PLAIN_FUNCTION(C_SignRecoverInit,
+                      (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey))
+SCRIPT_PLAIN_FUNCTION(C_SignRecover, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
+                                      CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen))
 SCRIPT_PLAIN_FUNCTION(C_VerifyInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey))
-SCRIPT_PLAIN_FUNCTION(C_Verify, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen))
+SCRIPT_PLAIN_FUNCTION(C_Verify, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
+                                 CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen))
 SCRIPT_PLAIN_FUNCTION(C_VerifyUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen))
 SCRIPT_PLAIN_FUNCTION(C_VerifyFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen))
-SCRIPT_PLAIN_FUNCTION(C_VerifyRecoverInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey))
-SCRIPT_PLAIN_FUNCTION(C_VerifyRecover, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen, CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen))
-SCRIPT_PLAIN_FUNCTION(C_DigestEncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen))
-SCRIPT_PLAIN_FUNCTION(C_DecryptDigestUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen))
-SCRIPT_PLAIN_FUNCTION(C_SignEncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen))
-SCRIPT_PLAIN_FUNCTION(C_DecryptVerifyUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart, CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen))
-SCRIPT_PLAIN_FUNCTION(C_DeriveKey, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey))
+SCRIPT_PLAIN_FUNCTION(C_VerifyRecoverInit,
+                      (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey))
+SCRIPT_PLAIN_FUNCTION(C_VerifyRecover, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen,
+                                        CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen))
+SCRIPT_PLAIN_FUNCTION(C_DigestEncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
+                                              CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen))
+SCRIPT_PLAIN_FUNCTION(C_DecryptDigestUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
+                                              CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen))
+SCRIPT_PLAIN_FUNCTION(C_SignEncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
+                                            CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen))
+SCRIPT_PLAIN_FUNCTION(C_DecryptVerifyUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
+                                              CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen))
+SCRIPT_PLAIN_FUNCTION(C_DeriveKey, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,
+                                    CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey))
 SCRIPT_PLAIN_FUNCTION(C_SeedRandom, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen))
 SCRIPT_PLAIN_FUNCTION(C_GenerateRandom, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen))
 SCRIPT_PLAIN_FUNCTION(C_GetFunctionStatus, (CK_SESSION_HANDLE hSession))
@@ -285,8 +301,7 @@ static CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
 extern "C" SCRIPT_EXPORT CK_RV SCRIPT_GET_FUNCTION_LIST_NAME(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
     record("C_GetFunctionList");
     functionList.version = CK_VERSION{2, 20};
-#define SCRIPT_LIST_ENTRY(name, params) \
-    functionList.name = script::has("null." #name) ? nullptr : name;
+#define SCRIPT_LIST_ENTRY(name, params) functionList.name = script::has("null." #name) ? nullptr : name;
     CRYPTOKI_FUNCTIONS(SCRIPT_LIST_ENTRY)
 #undef SCRIPT_LIST_ENTRY
     CK_RV rv = script::number("getlist.rv", CKR_OK);
@@ -299,10 +314,11 @@ extern "C" SCRIPT_EXPORT CK_RV C_OpenSessionAndGetRSACredential(
     CK_UTF8CHAR_PTR alias, CK_ULONG aliasLen, CK_ULONG selector, CK_UTF8CHAR_PTR pin, CK_ULONG pinLen,
     CK_VOID_PTR reserved1, CK_VOID_PTR reserved2, CK_SLOT_ID_PTR slot, CK_SESSION_HANDLE_PTR session,
     CK_OBJECT_HANDLE_PTR privateKey, CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR certificate) {
-    record("C_OpenSessionAndGetRSACredential alias=%s aliasLen=%lu selector=%lu pin=%s pinLen=%lu reserved1=%s "
-           "reserved2=%s",
-           hex(alias, alias != nullptr ? std::strlen(reinterpret_cast<char*>(alias)) : 0).c_str(), aliasLen, selector,
-           hex(pin, pinLen).c_str(), pinLen, present(reserved1), present(reserved2));
+    record(
+        "C_OpenSessionAndGetRSACredential alias=%s aliasLen=%lu selector=%lu pin=%s pinLen=%lu reserved1=%s "
+        "reserved2=%s",
+        hex(alias, alias != nullptr ? std::strlen(reinterpret_cast<char*>(alias)) : 0).c_str(), aliasLen, selector,
+        hex(pin, pinLen).c_str(), pinLen, present(reserved1), present(reserved2));
     CK_RV rv = result("C_OpenSessionAndGetRSACredential");
     *slot = number("rsa.slot", 0);
     *session = number("rsa.session", 1);

@@ -21,8 +21,10 @@ static std::map<std::string, std::string> load() {
         while (!entry.empty() && (entry.back() == '\n' || entry.back() == '\r')) entry.pop_back();
         if (entry.empty() || entry[0] == '#') continue;
         size_t space = entry.find(' ');
-        if (space == std::string::npos) values[entry] = "";
-        else values[entry.substr(0, space)] = entry.substr(space + 1);
+        if (space == std::string::npos)
+            values[entry] = "";
+        else
+            values[entry.substr(0, space)] = entry.substr(space + 1);
     }
     std::fclose(file);
     return values;
