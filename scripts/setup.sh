@@ -2,7 +2,7 @@
 # Installs every Debian package the build, the tests and the demonstration need.
 set -euo pipefail
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config clang-format git
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   openjdk-17-jdk-headless junit5
   libgtest-dev libgmock-dev

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Fails, naming the files, when a tracked C or C++ source differs from what .clang-format makes of it.
+# With --fix, formats them in place instead.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+mapfile -t files < <(git ls-files -- '*.c' '*.cc' '*.cpp' '*.h' '*.hpp')
+if [ "${1:-}" = "--fix" ]; then
+  clang-format -i "${files[@]}"
+  exit 0
+fi
+unformatted=()
+for f in "${files[@]}"; do
+  clang-format --dry-run --Werror "$f" >/dev/null 2>&1 || unformatted+=("$f")
+done
+if [ ${#unformatted[@]} -gt 0 ]; then
+  echo "not formatted as .clang-format says (scripts/check-format.sh --fix mends them):" >&2
+  printf '  %s\n' "${unformatted[@]}" >&2
+  exit 1
+fi
+echo "${#files[@]} sources formatted"
