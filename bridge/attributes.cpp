@@ -132,57 +132,63 @@ bool objectToAttribute(JNIEnv* env, jint type, jobject value, CK_ATTRIBUTE* attr
     return false;
 }
 
-static void releaseEntries(CK_ATTRIBUTE* entries, jsize count) {
-    for (jsize i = count; i > 0; i--) std::free(entries[i - 1].pValue);
-}
-
-bool convertEntries(JNIEnv* env, jintArray types, jobjectArray values, CK_ATTRIBUTE* entries, jsize count) {
-    IntArrayElements typeElements(env, types, JNI_ABORT);
-    if (count > 0 && typeElements.get() == nullptr) {
-        env->ExceptionClear();
-        throwMessageException(env, "Internal error: Out of memory");
-        return false;
-    }
-    for (jsize i = 0; i < count; i++) {
-        LocalRef<jobject> value(env, env->GetObjectArrayElement(values, i));
-        if (!objectToAttribute(env, typeElements.get()[i], value.get(), &entries[i])) {
-            trace("\nERROR: cannot parse passed object %li\n", static_cast<long>(i));
-            typeElements.release();
-            releaseEntries(entries, i);
-            return false;
-        }
-    }
-    return true;
-}
-
 bool requireArray(JNIEnv* env, jarray array) {
     if (array != nullptr) return true;
     throwMessageException(env, "Internal error (Null parameter)");
     return false;
 }
 
-bool buildTemplate(JNIEnv* env, jintArray types, jobjectArray values, CK_ATTRIBUTE** templ, CK_ULONG* count) {
-    *templ = nullptr;
-    *count = 0;
+bool allocateTemplate(JNIEnv* env, jsize length, TemplateSteps steps, OwnedTemplate* templ) {
+    templ->release();
+    templ->entries = static_cast<CK_ATTRIBUTE*>(allocateElements(static_cast<size_t>(length), sizeof(CK_ATTRIBUTE)));
+    if (steps == TemplateSteps::Traced) trace("JNI: ckAttr OK\n");
+    if (templ->entries == nullptr) {
+        throwMessageException(env, "Internal error: Out of memory");
+        return false;
+    }
+    templ->capacity = length;
+    return true;
+}
+
+bool convertTemplate(JNIEnv* env, jintArray types, jobjectArray values, TemplateSteps steps, OwnedTemplate* templ) {
+    bool traced = steps == TemplateSteps::Traced;
+    IntArrayElements typeElements(env, types, JNI_ABORT);
+    if (templ->capacity > 0 && typeElements.get() == nullptr) {
+        // The JVM's OutOfMemoryError gives way to the bridge's own message.
+        env->ExceptionClear();
+        throwMessageException(env, "Internal error: Out of memory");
+        return false;
+    }
+    if (traced) trace("JNI: attrA OK\n");
+    for (jsize i = 0; i < templ->capacity; i++) {
+        if (traced) trace("JNI: inside loop\n");
+        LocalRef<jobject> value(env, env->GetObjectArrayElement(values, i));
+        if (traced) trace("JNI: temp1 OK\n");
+        bool converted = objectToAttribute(env, typeElements.get()[i], value.get(), &templ->entries[i]);
+        if (traced) trace("JNI: res?...");
+        if (!converted) {
+            if (traced) trace("... KO\n");
+            trace("\nERROR: cannot parse passed object %li\n", static_cast<long>(i));
+            typeElements.release();
+            templ->release();
+            return false;
+        }
+        templ->count = static_cast<CK_ULONG>(i) + 1;
+        if (traced) trace("... OK\n");
+    }
+    if (traced) trace("JNI: array OK\n");
+    return true;
+}
+
+bool buildTemplate(JNIEnv* env, jintArray types, jobjectArray values, OwnedTemplate* templ) {
     if (!requireArray(env, types) || !requireArray(env, values)) return false;
     jsize length = env->GetArrayLength(types);
     if (length != env->GetArrayLength(values)) {
         throwMessageException(env, "Different array length");
         return false;
     }
-    CK_ATTRIBUTE* entries =
-        static_cast<CK_ATTRIBUTE*>(allocateElements(static_cast<size_t>(length), sizeof(CK_ATTRIBUTE)));
-    if (entries == nullptr) {
-        throwMessageException(env, "Internal error: Out of memory");
-        return false;
-    }
-    if (!convertEntries(env, types, values, entries, length)) {
-        std::free(entries);
-        return false;
-    }
-    *templ = entries;
-    *count = static_cast<CK_ULONG>(length);
-    return true;
+    return allocateTemplate(env, length, TemplateSteps::Quiet, templ) &&
+           convertTemplate(env, types, values, TemplateSteps::Quiet, templ);
 }
 
 void freeTemplate(CK_ATTRIBUTE* templ, CK_ULONG count) {

@@ -1,20 +1,6 @@
 // Single-part signing, encryption and decryption of NativePKCS11Session, and the refused
 // multi-part, digest, verification and recovery natives.
-#include "frame.h"
 #include "operations.h"
-
-void throwArgumentsBad(JNIEnv* env) { throwErrorCode(env, CKR_ARGUMENTS_BAD); }
-
-bool arrayHoldsLength(JNIEnv* env, jarray array, jint length) {
-    return array != nullptr && length >= 0 && length <= env->GetArrayLength(array);
-}
-
-CK_RV checkOutputLength(CK_RV rv, CK_ULONG produced, CK_BYTE_PTR output, CK_ULONG capacity) {
-    if (rv != CKR_OK) return rv;
-    if (output != nullptr && produced > capacity) return CKR_GENERAL_ERROR;
-    if (produced > 0x7FFFFFFFUL) return CKR_GENERAL_ERROR;
-    return CKR_OK;
-}
 
 using InitCall = CK_RV (*)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE);
 using OneShotCall = CK_RV (*)(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG*);
@@ -74,70 +60,90 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
     return ulongToJint(length);
 }
 
-SESSION_NATIVE(void, signInit)(JNIEnv* env, jobject self, jint mechanism, jobject, jobject key) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_signInit(JNIEnv* env, jobject self, jint mechanism, jobject,
+                                                        jobject key) {
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.signInit... ", bridgeSignInit);
 }
 
-SESSION_NATIVE(jint, sign)(JNIEnv* env, jobject self, jbyteArray data, jint, jint length, jbyteArray signature, jint) {
+BRIDGE_NATIVE(jint)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(JNIEnv* env, jobject self, jbyteArray data, jint, jint length,
+                                                    jbyteArray signature, jint) {
     return runOneShot(env, self, data, length, signature, "JNI: start PKCS11Session.sign... ", bridgeSign,
                       OutputCapacity::ArrayLength);
 }
 
-SESSION_NATIVE(void, encryptInit)(JNIEnv* env, jobject self, jint mechanism, jobject, jobject key) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encryptInit(JNIEnv* env, jobject self, jint mechanism, jobject,
+                                                           jobject key) {
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.encryptInit... ", bridgeEncryptInit);
 }
 
-SESSION_NATIVE(jint, encrypt)
-(JNIEnv* env, jobject self, jbyteArray data, jint, jint length, jbyteArray encrypted, jint) {
+BRIDGE_NATIVE(jint)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encrypt(JNIEnv* env, jobject self, jbyteArray data, jint, jint length,
+                                                       jbyteArray encrypted, jint) {
     return runOneShot(env, self, data, length, encrypted, "JNI: start PKCS11Session.encrypt... ", bridgeEncrypt,
                       OutputCapacity::DataLength);
 }
 
-SESSION_NATIVE(void, decryptInit)(JNIEnv* env, jobject self, jint mechanism, jobject, jobject key) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decryptInit(JNIEnv* env, jobject self, jint mechanism, jobject,
+                                                           jobject key) {
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.decryptInit... ", bridgeDecryptInit);
 }
 
-SESSION_NATIVE(jint, decrypt)
-(JNIEnv* env, jobject self, jbyteArray encrypted, jint, jint length, jbyteArray data, jint) {
+BRIDGE_NATIVE(jint)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decrypt(JNIEnv* env, jobject self, jbyteArray encrypted, jint,
+                                                       jint length, jbyteArray data, jint) {
     return runOneShot(env, self, encrypted, length, data, "JNI: start PKCS11Session.decrypt... ", bridgeDecrypt,
                       OutputCapacity::ArrayLength);
 }
 
 // ---- Refused -----------------------------------------------------------------------------------
 
-#define NOT_YET "Not supported YET"
-#define NOT_SUPPORTED "Not supported"
-BRIDGE_REFUSED_SESSION_NATIVE(void, signUpdate, NOT_YET, , (JNIEnv * env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, signFinal, NOT_YET, -1, (JNIEnv * env, jobject, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, encryptUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, encryptFinal, NOT_SUPPORTED, 0, (JNIEnv * env, jobject, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptFinal, NOT_SUPPORTED, 0, (JNIEnv * env, jobject, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, digestInit, NOT_SUPPORTED, , (JNIEnv * env, jobject, jint, jobject))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, digest, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, digestUpdate, NOT_SUPPORTED, , (JNIEnv * env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, digestKey, NOT_SUPPORTED, , (JNIEnv * env, jobject, jobject))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, digestFinal, NOT_SUPPORTED, 0, (JNIEnv * env, jobject, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, signRecoverInit, NOT_SUPPORTED, , (JNIEnv * env, jobject, jint, jobject, jobject))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, signRecover, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, verifyInit, NOT_SUPPORTED, , (JNIEnv * env, jobject, jint, jobject, jobject))
-BRIDGE_REFUSED_SESSION_NATIVE(jboolean, verify, NOT_SUPPORTED, JNI_FALSE,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, verifyUpdate, NOT_SUPPORTED, , (JNIEnv * env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jboolean, verifyFinal, NOT_SUPPORTED, JNI_FALSE,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(void, verifyRecoverInit, NOT_SUPPORTED, , (JNIEnv * env, jobject, jint, jobject, jobject))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, verifyRecover, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, digestEncryptUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptDigestUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, signEncryptUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
-BRIDGE_REFUSED_SESSION_NATIVE(jint, decryptVerifyUpdate, NOT_SUPPORTED, 0,
-                              (JNIEnv * env, jobject, jbyteArray, jint, jint, jbyteArray, jint))
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_signUpdate, notSupportedYetMessage, ,
+                      jobject, jbyteArray, jint, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_signFinal, notSupportedYetMessage, -1,
+                      jobject, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encryptUpdate, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint, jint, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encryptFinal, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decryptUpdate, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint, jint, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decryptFinal, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_digestInit, notSupportedMessage, , jobject,
+                      jint, jobject)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_digest, notSupportedMessage, 0, jobject,
+                      jbyteArray, jint, jint, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_digestUpdate, notSupportedMessage, , jobject,
+                      jbyteArray, jint, jint)
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_digestKey, notSupportedMessage, , jobject,
+                      jobject)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_digestFinal, notSupportedMessage, 0, jobject,
+                      jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_signRecoverInit, notSupportedMessage, ,
+                      jobject, jint, jobject, jobject)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_signRecover, notSupportedMessage, 0, jobject,
+                      jbyteArray, jint, jint, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_verifyInit, notSupportedMessage, , jobject,
+                      jint, jobject, jobject)
+BRIDGE_REFUSED_NATIVE(jboolean, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_verify, notSupportedMessage, JNI_FALSE,
+                      jobject, jbyteArray, jint, jint, jbyteArray, jint, jint)
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_verifyUpdate, notSupportedMessage, , jobject,
+                      jbyteArray, jint, jint)
+BRIDGE_REFUSED_NATIVE(jboolean, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_verifyFinal, notSupportedMessage,
+                      JNI_FALSE, jobject, jbyteArray, jint, jint)
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_verifyRecoverInit, notSupportedMessage, ,
+                      jobject, jint, jobject, jobject)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_verifyRecover, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint, jint, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_digestEncryptUpdate, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint, jint, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decryptDigestUpdate, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint, jint, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_signEncryptUpdate, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint, jint, jbyteArray, jint)
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decryptVerifyUpdate, notSupportedMessage, 0,
+                      jobject, jbyteArray, jint, jint, jbyteArray, jint)

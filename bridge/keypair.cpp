@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "attributes.h"
+#include "operations.h"
 
 // Vendor attributes that mark the private key's purpose on the card.
 constexpr CK_ATTRIBUTE_TYPE CKA_VENDOR_IDENTITY_KEY = 0x80006002UL;
@@ -37,20 +38,6 @@ static bool checkPair(JNIEnv* env, jintArray types, jobjectArray values, const c
     return false;
 }
 
-static bool allocateEntries(JNIEnv* env, OwnedTemplate* templ, jintArray types) {
-    templ->entries = static_cast<CK_ATTRIBUTE*>(
-        allocateElements(static_cast<size_t>(env->GetArrayLength(types)), sizeof(CK_ATTRIBUTE)));
-    return templ->entries != nullptr;
-}
-
-// Converts every pair; the template owns its values only once all are converted.
-static bool fillEntries(JNIEnv* env, OwnedTemplate* templ, jintArray types, jobjectArray values) {
-    jsize count = env->GetArrayLength(types);
-    if (!convertEntries(env, types, values, templ->entries, count)) return false;
-    templ->count = static_cast<CK_ULONG>(count);
-    return true;
-}
-
 BRIDGE_NATIVE(jobjectArray)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPair(JNIEnv* env, jobject self, jint mechanismType, jobject,
                                                                jintArray publicTypes, jobjectArray publicValues,
@@ -58,21 +45,20 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPair(JNIEnv* env, jobj
     trace("JNI: start PKCS11Session.genKeyPair... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return nullptr;
-    CK_MECHANISM mechanism = {jintToUlong(mechanismType), nullptr, 0};
+    CK_MECHANISM mechanism = plainMechanism(mechanismType);
     trace("(session= %li)\n", session);
     if (!checkPair(env, publicTypes, publicValues, "Different array length for PublicKey") ||
         !checkPair(env, privateTypes, privateValues, "Different array length for PrivateKey"))
         return nullptr;
     OwnedTemplate publicTemplate;
     OwnedTemplate privateTemplate;
-    if (!allocateEntries(env, &publicTemplate, publicTypes) || !allocateEntries(env, &privateTemplate, privateTypes)) {
-        throwMessageException(env, "Internal error: Out of memory");
+    if (!allocateTemplate(env, env->GetArrayLength(publicTypes), TemplateSteps::Quiet, &publicTemplate) ||
+        !allocateTemplate(env, env->GetArrayLength(privateTypes), TemplateSteps::Quiet, &privateTemplate))
         return nullptr;
-    }
     trace("JNI: parse public values...\n");
-    if (!fillEntries(env, &publicTemplate, publicTypes, publicValues)) return nullptr;
+    if (!convertTemplate(env, publicTypes, publicValues, TemplateSteps::Quiet, &publicTemplate)) return nullptr;
     trace("JNI: parse private values...\n");
-    if (!fillEntries(env, &privateTemplate, privateTypes, privateValues)) return nullptr;
+    if (!convertTemplate(env, privateTypes, privateValues, TemplateSteps::Quiet, &privateTemplate)) return nullptr;
     CK_OBJECT_HANDLE publicKey = 0;
     CK_OBJECT_HANDLE privateKey = 0;
     CK_RV rv = bridgeGenerateKeyPair(session, &mechanism, publicTemplate.entries, publicTemplate.count,
@@ -87,7 +73,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPairOB(JNIEnv* env, jo
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return nullptr;
     trace("JNI: start PKCS11Session.genKeyPair... ");
-    CK_MECHANISM mechanism = {jintToUlong(mechanismType), nullptr, 0};
+    CK_MECHANISM mechanism = plainMechanism(mechanismType);
     trace("(session= %li)\n", session);
 
     CK_ULONG modulusBits = 1024;

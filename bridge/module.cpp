@@ -1,6 +1,7 @@
 // Natives of NativePKCS11: binding, initialising and finalising the module, its information,
 // its slots, the bridge version, and the one-call RSA credential lookup.
 #include <cstring>
+#include <memory>
 
 #include "frame.h"
 
@@ -69,7 +70,6 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self, j
     LocalRef<jclass> cls(env, nullptr);
     jmethodID constructor = nullptr;
     if (!findConstructor(env, BRIDGE_CLASS_SLOT, BRIDGE_CTOR_SLOT, cls, &constructor)) return nullptr;
-    if (count > 0x7FFFFFFFUL) return nullptr;
     LocalRef<jobjectArray> array(env, env->NewObjectArray(static_cast<jsize>(count), cls.get(), nullptr));
     if (!array) return nullptr;
     for (CK_ULONG i = 0; i < count; i++) {
@@ -83,54 +83,12 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self, j
     return array.release();
 }
 
-BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11_waitForSlotEvent(JNIEnv* env, jobject, jint) {
-    throwMessageException(env, "Not supported");
-    return 0;
-}
+BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11_waitForSlotEvent, notSupportedMessage, 0, jobject,
+                      jint)
 
 BRIDGE_NATIVE(jstring) Java_it_vantrel_pkcs11_nat_NativePKCS11_getBridgeVersion(JNIEnv* env, jobject) {
     trace("JNI: start PKCS11.getBridgeVersion: %s\n", bridgeVersion);
     return env->NewStringUTF(bridgeVersion);
-}
-
-// ---- RSA credential shortcut: the module's optional export, not part of the function list.
-
-CK_RV bridgeOpenSessionAndGetRSACredential(const char* alias, CK_ULONG aliasLen, CK_ULONG selector, const char* pin,
-                                           CK_ULONG pinLen, CK_SLOT_ID* slot, CK_SESSION_HANDLE* session,
-                                           CK_OBJECT_HANDLE* privateKey, CK_OBJECT_HANDLE* publicKey,
-                                           CK_OBJECT_HANDLE* certificate) {
-    if (!bridgeState.moduleInitialized) return BRIDGE_ERR_NOT_INITIALIZED;
-    if (bridgeState.rsaCredentialEntry == nullptr) {
-        trace("JNI:BRIDGE: loaded library?");
-        if (bridgeState.moduleHandle == nullptr) return BRIDGE_ERR_NO_FUNCTION;
-        trace("JNI:BRIDGE: getting address...");
-        // Looked up again on every call until found, and forgotten with its module.
-        bridgeState.rsaCredentialEntry = reinterpret_cast<CK_C_OpenSessionAndGetRSACredential>(
-            platform::findSymbol(bridgeState.moduleHandle, "C_OpenSessionAndGetRSACredential"));
-        trace(" Done: " BRIDGE_PRIxADDR "\n", BRIDGE_ADDR(bridgeState.rsaCredentialEntry));
-        if (bridgeState.rsaCredentialEntry == nullptr) return BRIDGE_ERR_NO_FUNCTION;
-    }
-    trace("JNI:BRIDGE: Calling C_OpenSessionAndGetRSACredential...");
-    trace("alias (len=%i)...", static_cast<int>(aliasLen));
-    trace("PIN (len=%i)...", static_cast<int>(pinLen));
-    *slot = 0;
-    *session = 0;
-    *privateKey = 0;
-    *publicKey = 0;
-    *certificate = 0;
-    CK_RV rv =
-        bridgeState.rsaCredentialEntry(reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(alias)), aliasLen, selector,
-                                       reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)), pinLen, nullptr,
-                                       nullptr, slot, session, privateKey, publicKey, certificate);
-    trace(" Done(slot=%li)\n", *slot);
-    trace(" Done(session=%li)\n", *session);
-    trace(" Done(pPrivate " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(privateKey));
-    trace(" Done(pPublic  " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(publicKey));
-    trace(" Done(pCertif. " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(certificate));
-    trace(" Done(Private=%li)\n", *privateKey);
-    trace(" Done(Public =%li)\n", *publicKey);
-    trace(" Done(Certif.=%li)\n", *certificate);
-    return rv;
 }
 
 // Calls the extension with the alias and PIN characters, released as soon as it answered.

@@ -100,61 +100,6 @@ static bool readAttribute(JNIEnv* env, jobject self, jint type, FetchedValue* fe
     return !throwIfFailed(env, rv);
 }
 
-// ---- Module text to Java --------------------------------------------------------------------
-
-// UTF-8 up to the first zero byte as a Java string. Byte sequences that are not UTF-8
-// become U+FFFD, so no token text can upset the JVM's string conversion.
-static jstring utf8ToJString(JNIEnv* env, const CK_BYTE* bytes, size_t length) {
-    // No byte yields more than one UTF-16 unit (four-byte sequences yield two), so `length`
-    // units suffice. Labels and names fit on the stack; only long texts need the heap.
-    jchar shortText[128];
-    std::unique_ptr<jchar[]> longText;
-    jchar* chars = shortText;
-    if (length > sizeof shortText / sizeof shortText[0]) {
-        longText.reset(new (std::nothrow) jchar[length]);
-        if (!longText) {
-            traceConversionError();
-            return nullptr;
-        }
-        chars = longText.get();
-    }
-    size_t count = 0;
-    size_t i = 0;
-    while (i < length && bytes[i] != 0) {
-        unsigned lead = bytes[i];
-        size_t extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : 4;
-        unsigned long code = extra == 0   ? lead
-                             : extra == 1 ? (lead & 0x1F)
-                             : extra == 2 ? (lead & 0x0F)
-                                          : (lead & 0x07);
-        bool valid = extra <= 3;
-        for (size_t k = 1; valid && k <= extra; k++) {
-            if (i + k >= length || (bytes[i + k] & 0xC0) != 0x80)
-                valid = false;
-            else
-                code = (code << 6) | (bytes[i + k] & 0x3F);
-        }
-        static const unsigned long smallest[] = {0, 0x80, 0x800, 0x10000};
-        if (valid && (code < smallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) valid = false;
-        if (!valid) {
-            chars[count++] = 0xFFFD;
-            i++;
-            continue;
-        }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            chars[count++] = static_cast<jchar>(0xD800 + (code >> 10));
-            chars[count++] = static_cast<jchar>(0xDC00 + (code & 0x3FF));
-        } else {
-            chars[count++] = static_cast<jchar>(code);
-        }
-        i += extra + 1;
-    }
-    jstring text = env->NewString(chars, static_cast<jsize>(count));
-    if (text == nullptr) traceConversionError();
-    return text;
-}
-
 // ---- Typed getters ----------------------------------------------------------------------------
 
 static jboolean readBool(JNIEnv* env, jobject self, jint type) {
@@ -227,10 +172,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getBigIntegerAttributeValue(JNIEnv
     LocalRef<jbyteArray> magnitude(env, env->NewByteArray(length + 1));
     if (!magnitude) return nullptr;
     env->SetByteArrayRegion(magnitude.get(), 1, length, reinterpret_cast<const jbyte*>(value.bytes()));
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, "java/math/BigInteger", "([B)V", cls, &constructor)) return nullptr;
-    jobject number = env->NewObject(cls.get(), constructor, magnitude.get());
+    jobject number = newObject(env, "java/math/BigInteger", "([B)V", magnitude.get());
     if (number == nullptr) return nullptr;
     trace("OK\n");
     return number;
@@ -282,10 +224,7 @@ template <typename Value>
 static jobject boxValue(JNIEnv* env, Value value, const char* traceText, const char* className, const char* signature) {
     if (env->ExceptionCheck()) return nullptr;
     trace("%s", traceText);
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, className, signature, cls, &constructor)) return nullptr;
-    jobject boxed = env->NewObject(cls.get(), constructor, value);
+    jobject boxed = newObject(env, className, signature, value);
     if (boxed == nullptr) return nullptr;
     trace("OK\n");
     return boxed;
@@ -316,11 +255,8 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getAttributeValue(JNIEnv* env, job
 
 // ---- Object calls and setters ------------------------------------------------------------------
 
-BRIDGE_NATIVE(jobject)
-Java_it_vantrel_pkcs11_nat_NativePKCS11Object_copy(JNIEnv* env, jobject, jintArray, jobjectArray) {
-    throwMessageException(env, "Not supported");
-    return nullptr;
-}
+BRIDGE_REFUSED_NATIVE(jobject, Java_it_vantrel_pkcs11_nat_NativePKCS11Object_copy, notSupportedMessage, nullptr,
+                      jobject, jintArray, jobjectArray)
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_destroy(JNIEnv* env, jobject self) {
     ObjectHandles handles;
@@ -365,7 +301,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setAttributeValues(JNIEnv* env, jo
     ObjectHandles handles;
     if (!enterObjectCall(env, self, &handles, true, "JNI: start PKCS11Object.setAttrValues... ")) return;
     OwnedTemplate templ;
-    if (!templ.build(env, types, values)) return;
+    if (!buildTemplate(env, types, values, &templ)) return;
     writeAttributes(env, handles, templ.entries, templ.count);
 }
 

@@ -20,7 +20,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsInit(JNIEnv* env, jobj
     trace("(session= %li)\n", session);
     OwnedTemplate templ;
     // Two null arrays search every object the session may see; one null array is refused.
-    if ((types != nullptr || values != nullptr) && !templ.build(env, types, values)) return;
+    if ((types != nullptr || values != nullptr) && !buildTemplate(env, types, values, &templ)) return;
     CK_RV rv = bridgeFindObjectsInit(session, templ.entries, templ.count);
     throwIfFailed(env, rv);
 }
@@ -62,7 +62,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_createObject(JNIEnv* env, jobject
     if (!getSessionHandle(env, self, &session)) return nullptr;
     trace("(ses=%li)\n", session);
     OwnedTemplate templ;
-    if (!templ.build(env, types, values)) return nullptr;
+    if (!buildTemplate(env, types, values, &templ)) return nullptr;
     CK_OBJECT_HANDLE object = 0;
     CK_RV rv = bridgeCreateObject(session, templ.entries, templ.count, &object);
     trace("JNI: createObject PKCS11Session.createObj...\n");
@@ -73,8 +73,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_createObject(JNIEnv* env, jobject
         peer = newObjectPeer(env, self, object);
         trace("OK\n");
     }
-    freeTemplate(templ.entries, templ.count);
-    templ.entries = nullptr;
+    templ.release();
     trace("JNI: free PKCS11Session.createObj...\n");
     trace("JNI: free(ckAttr) PKCS11Session.createObj...\n");
     return peer;

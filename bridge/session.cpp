@@ -2,9 +2,7 @@
 // A PIN is handed to the module as the JVM's characters, never copied, traced or kept.
 #include <cstring>
 
-#include "frame.h"
-
-static CK_USER_TYPE userTypeOf(jboolean securityOfficer) { return securityOfficer ? CKU_SO : CKU_USER; }
+#include "operations.h"
 
 // Start text, session handle read from the peer; the "(session= %li)" line when asked.
 static bool startSessionNative(JNIEnv* env, jobject self, const char* startText, bool traceHandle,
@@ -35,11 +33,8 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JN
     CK_RV rv = bridgeGetSessionInfo(session, &info);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11SessionInfo...");
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, "it/vantrel/pkcs11/PKCS11SessionInfo", "(III)V", cls, &constructor)) return nullptr;
-    jobject result = env->NewObject(cls.get(), constructor, ulongToJint(info.state), ulongToJint(info.flags),
-                                    ulongToJint(info.ulDeviceError));
+    jobject result = newObject(env, "it/vantrel/pkcs11/PKCS11SessionInfo", "(III)V", ulongToJint(info.state),
+                               ulongToJint(info.flags), ulongToJint(info.ulDeviceError));
     if (result == nullptr) return nullptr;
     trace("OK\n");
     return result;
@@ -96,12 +91,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv* env, jobject self,
     throwIfFailed(env, bridgeSetPIN(session, oldChars.chars(), newChars.chars()));
 }
 
-BRIDGE_NATIVE(jbyteArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getOperationState(JNIEnv* env, jobject) {
-    throwMessageException(env, "Not supported");
-    return nullptr;
-}
-
-BRIDGE_NATIVE(void)
-Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setOperationState(JNIEnv* env, jobject, jbyteArray, jobject, jobject) {
-    throwMessageException(env, "Not supported");
-}
+BRIDGE_REFUSED_NATIVE(jbyteArray, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getOperationState, notSupportedMessage,
+                      nullptr, jobject)
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setOperationState, notSupportedMessage, ,
+                      jobject, jbyteArray, jobject, jobject)

@@ -1,5 +1,6 @@
 // Natives of NativePKCS11Slot: slot, token and mechanism information, sessions.
 #include <cstring>
+#include <memory>
 
 #include "frame.h"
 
@@ -85,7 +86,6 @@ BRIDGE_NATIVE(jintArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanis
     std::unique_ptr<CK_MECHANISM_TYPE, FreeDeleter> mechanisms(rawList);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating array of %li Mechanism...", count);
-    if (count > 0x7FFFFFFFUL) return nullptr;
     LocalRef<jintArray> array(env, env->NewIntArray(static_cast<jsize>(count)));
     if (!array) return nullptr;
     // Copied one by one: a 64-bit CK_ULONG is not a jint.
@@ -109,19 +109,15 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanismInfo(JNIEnv* env, jobjec
     CK_RV rv = bridgeGetMechanismInfo(slot, type, &info);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11MechanismInfo...");
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, "it/vantrel/pkcs11/PKCS11MechanismInfo", "(III)V", cls, &constructor)) return nullptr;
-    jobject result = env->NewObject(cls.get(), constructor, ulongToJint(info.ulMinKeySize),
-                                    ulongToJint(info.ulMaxKeySize), ulongToJint(info.flags));
+    jobject result = newObject(env, "it/vantrel/pkcs11/PKCS11MechanismInfo", "(III)V", ulongToJint(info.ulMinKeySize),
+                               ulongToJint(info.ulMaxKeySize), ulongToJint(info.flags));
     if (result == nullptr) return nullptr;
     trace("OK\n");
     return result;
 }
 
-BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_initToken(JNIEnv* env, jobject, jstring, jstring) {
-    throwMessageException(env, "Not supported");
-}
+BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_initToken, notSupportedMessage, , jobject,
+                      jstring, jstring)
 
 BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv* env, jobject self, jint flags, jobject, jobject) {

@@ -15,8 +15,6 @@ constexpr jint lifeCycleStatePreFirstUse = 8;
 constexpr int identrusSearchNotStarted = -1;
 constexpr int identrusSearchFailed = -2;
 
-static CK_USER_TYPE userTypeOf(jboolean securityOfficer) { return securityOfficer ? CKU_SO : CKU_USER; }
-
 // The module's errors stay inside: they only become the two failure codes. A handle of 0
 // means the card has no such object. The handle travels apart from the code so that no
 // handle value can pass for a failure.
@@ -68,7 +66,7 @@ static bool readLifeCycleStatus(JNIEnv* env, CK_SESSION_HANDLE session, CK_OBJEC
     return true;
 }
 
-SESSION_NATIVE(jobject, getIdentrusObject)(JNIEnv* env, jobject self) {
+BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getIdentrusObject(JNIEnv* env, jobject self) {
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE application;
     if (!startApplicationNative(env, self, "JNI: start PKCS11Session.getIdentrusObject... ",
@@ -91,7 +89,7 @@ SESSION_NATIVE(jobject, getIdentrusObject)(JNIEnv* env, jobject self) {
     return peer;
 }
 
-SESSION_NATIVE(jint, getCardStatus)(JNIEnv* env, jobject self) {
+BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getCardStatus(JNIEnv* env, jobject self) {
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE application;
     if (!startStatusNative(env, self, "JNI: start PKCS11Session.getCardStatus oberthur... ", &session, &application))
@@ -102,7 +100,8 @@ SESSION_NATIVE(jint, getCardStatus)(JNIEnv* env, jobject self) {
     return status;
 }
 
-SESSION_NATIVE(void, setCardStatus)(JNIEnv* env, jobject self, jint newStatus) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setCardStatus(JNIEnv* env, jobject self, jint newStatus) {
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE application;
     if (!startStatusNative(env, self, "JNI: start PKCS11Session.setCardStatus oberthur... ", &session, &application))
@@ -122,7 +121,9 @@ SESSION_NATIVE(void, setCardStatus)(JNIEnv* env, jobject self, jint newStatus) {
     }
 }
 
-SESSION_NATIVE(void, logintirvex)(JNIEnv* env, jobject self, jboolean securityOfficer, jbyteArray pin) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logintirvex(JNIEnv* env, jobject self, jboolean securityOfficer,
+                                                           jbyteArray pin) {
     trace("JNI: start PKCS11Session.login tirvex... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return;
@@ -140,7 +141,9 @@ SESSION_NATIVE(void, logintirvex)(JNIEnv* env, jobject self, jboolean securityOf
     throwIfFailed(env, rv);
 }
 
-SESSION_NATIVE(void, setPINtirvex)(JNIEnv* env, jobject self, jbyteArray oldPin, jbyteArray newPin) {
+BRIDGE_NATIVE(void)
+Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(JNIEnv* env, jobject self, jbyteArray oldPin,
+                                                            jbyteArray newPin) {
     trace("JNI: start PKCS11Session.setPin tirvex... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return;

@@ -1,258 +1,10 @@
-#include "frame.h"
+#include "wrappers.h"
 
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "bridge_config.h"
-
-BridgeState bridgeState = {};
-
-const char* const bridgeTraceFileName = BRIDGE_TRACE_FILE;
-
-// ---- Trace -----------------------------------------------------------------------------
-
-void applyTraceSetting() {
-    const char* setting = std::getenv("PKCS11_OXL_DEBUG");
-    if (setting == nullptr) return;
-    if (setting[0] == '2') {
-        std::printf("redirecting stdout on %s ", bridgeTraceFileName);
-        // A failed reopen leaves nothing to trace into; the bridge works on regardless.
-        (void)std::freopen(bridgeTraceFileName, "a+", stdout);
-    }
-    bridgeState.traceEnabled = 1;
-}
-
-void traceArgs(const char* format, va_list args) {
-    if (bridgeState.traceEnabled) std::vprintf(format, args);
-}
-
-void traceAlways(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-}
-
-void traceConversionError() { std::puts("JNI:##########ERROR################"); }
-
-// ---- Module binding --------------------------------------------------------------------
-
-CK_RV bindModule(const char* path, CK_FUNCTION_LIST_PTR* functionList) {
-    trace("JNI:BRIDGE: Start loading library...");
-    // An earlier handle is replaced, not released: its function list may still be in use.
-    bridgeState.moduleHandle = platform::loadLibrary(path);
-    trace(" Done: " BRIDGE_PRIxADDR "\n", BRIDGE_ADDR(bridgeState.moduleHandle));
-    if (bridgeState.moduleHandle == nullptr) return BRIDGE_ERR_NO_FUNCTION;
-
-    trace("JNI:BRIDGE: Getting FuncList address...");
-    auto getFunctionList =
-        reinterpret_cast<CK_C_GetFunctionList>(platform::findSymbol(bridgeState.moduleHandle, "C_GetFunctionList"));
-    trace(" Done: " BRIDGE_PRIxADDR "\n", BRIDGE_ADDR(getFunctionList));
-    if (getFunctionList == nullptr) return BRIDGE_ERR_NO_FUNCTION;
-
-    trace("JNI:BRIDGE: Calling FuncList...");
-    CK_FUNCTION_LIST_PTR list = nullptr;
-    CK_RV rv = getFunctionList(&list);
-    trace(" Done: " BRIDGE_PRIxADDR "\n", BRIDGE_ADDR(list));
-    if (rv != CKR_OK) return rv;
-    if (list == nullptr) return BRIDGE_ERR_NO_FUNCTION;
-    bridgeState.functionList = list;
-    // The extension entry belonged to whatever module was bound before.
-    bridgeState.rsaCredentialEntry = nullptr;
-    *functionList = list;
-    return CKR_OK;
-}
-
-void releaseModule() {
-    if (bridgeState.moduleHandle != nullptr) platform::releaseLibrary(bridgeState.moduleHandle);
-    bridgeState.moduleHandle = nullptr;
-    bridgeState.moduleInitialized = 0;
-    // Nothing may call into a released module: forget every address that pointed into it.
-    bridgeState.functionList = nullptr;
-    bridgeState.rsaCredentialEntry = nullptr;
-}
-
-// ---- Exceptions for Java -----------------------------------------------------------------
-
-void throwMessageException(JNIEnv* env, const char* message) {
-    trace("JNI: Throwing vendor defined exc '%s'...", message);
-    LocalRef<jclass> cls(env, env->FindClass(BRIDGE_CLASS_EXCEPTION));
-    if (!cls) return;
-    env->ThrowNew(cls.get(), message);
-    trace(" Done\n");
-}
-
-static void throwCodeException(JNIEnv* env, CK_RV rv, bool flagged) {
-    trace("JNI: Throwing exc number %lx...", rv);
-    jmethodID constructor = nullptr;
-    LocalRef<jclass> cls(env, nullptr);
-    if (!findConstructor(env, BRIDGE_CLASS_EXCEPTION, flagged ? "(IZ)V" : "(I)V", cls, &constructor)) return;
-    jobject created = flagged ? env->NewObject(cls.get(), constructor, ulongToJint(rv),
-                                               rv >= CKR_VENDOR_DEFINED ? JNI_TRUE : JNI_FALSE)
-                              : env->NewObject(cls.get(), constructor, ulongToJint(rv));
-    LocalRef<jobject> exception(env, created);
-    if (!exception) return;
-    env->Throw(static_cast<jthrowable>(exception.get()));
-    trace(" Done\n");
-}
-
-void throwErrorCode(JNIEnv* env, CK_RV rv) {
-    if (rv >= CKR_VENDOR_DEFINED) {
-        trace("JNI: Throwing exc number %lx...", rv);
-        throwMessageException(env, "Internal error");
-    } else if (rv == CKR_OK) {
-        throwMessageException(env, "Unknown internal error");
-    } else {
-        throwCodeException(env, rv, false);
-    }
-}
-
-void throwErrorCodeFlagged(JNIEnv* env, CK_RV rv) {
-    if (rv == CKR_OK) {
-        throwMessageException(env, "Unknown internal error");
-        return;
-    }
-    throwCodeException(env, rv, true);
-}
-
-// ---- Handles from peers --------------------------------------------------------------------
-
-static bool readIntField(JNIEnv* env, jobject peer, const char* field, CK_ULONG* handle) {
-    *handle = 0;
-    if (peer == nullptr) {
-        throwMessageException(env, "Internal error (Null parameter)");
-        return false;
-    }
-    LocalRef<jclass> cls(env, env->GetObjectClass(peer));
-    jfieldID id = env->GetFieldID(cls.get(), field, "I");
-    if (id == nullptr) return false;  // NoSuchFieldError pending
-    *handle = jintToUlong(env->GetIntField(peer, id));
-    return true;
-}
-
-bool getSlotHandle(JNIEnv* env, jobject slot, CK_SLOT_ID* handle) { return readIntField(env, slot, "slotID", handle); }
-
-bool getSessionHandle(JNIEnv* env, jobject session, CK_SESSION_HANDLE* handle) {
-    return readIntField(env, session, "sessionID", handle);
-}
-
-bool getObjectHandle(JNIEnv* env, jobject object, CK_OBJECT_HANDLE* handle) {
-    return readIntField(env, object, "objectID", handle);
-}
-
-bool getObjectSessionHandle(JNIEnv* env, jobject object, CK_SESSION_HANDLE* handle) {
-    *handle = 0;
-    if (object == nullptr) {
-        throwMessageException(env, "Internal error (Null parameter)");
-        return false;
-    }
-    LocalRef<jclass> cls(env, env->GetObjectClass(object));
-    jfieldID id = env->GetFieldID(cls.get(), "session", "L" BRIDGE_CLASS_SESSION ";");
-    if (id == nullptr) return false;
-    LocalRef<jobject> session(env, env->GetObjectField(object, id));
-    return getSessionHandle(env, session.get(), handle);
-}
-
-// ---- Conversions ---------------------------------------------------------------------------
-
-jint versionToInt(CK_VERSION version) { return version.major * 256 + version.minor; }
-
-// True when the zero-terminated text is modified UTF-8, the only form NewStringUTF takes;
-// anything else would be undefined behaviour inside the JVM.
-static bool isModifiedUtf8(const char* text) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p != 0) {
-        int following = *p < 0x80 ? 0 : (*p & 0xE0) == 0xC0 ? 1 : (*p & 0xF0) == 0xE0 ? 2 : -1;
-        if (following < 0) return false;
-        p++;
-        for (int i = 0; i < following; i++, p++) {
-            if ((*p & 0xC0) != 0x80) return false;
-        }
-    }
-    return true;
-}
-
-jstring paddedToJString(JNIEnv* env, const CK_UTF8CHAR* field, size_t width) {
-    char* text = static_cast<char*>(allocateElements(width + 1, 1));
-    jstring result = nullptr;
-    if (text != nullptr) {
-        std::memcpy(text, field, width);
-        text[width] = '\0';
-        if (isModifiedUtf8(text)) result = env->NewStringUTF(text);
-        std::free(text);
-    }
-    if (result == nullptr) {
-        // The JVM's own failure (out of memory) must not stay pending under the caller,
-        // which goes on building its result.
-        if (env->ExceptionCheck()) env->ExceptionClear();
-        traceConversionError();
-    }
-    return result;
-}
-
-// ---- Native buffers ------------------------------------------------------------------------
-
-// No module answer needs more; larger sizes are faults and must not reach the allocator.
-static const size_t maximumAllocation = size_t(1) << 28;
-
-void* allocateElements(size_t count, size_t size) {
-    if (size == 0 || count > maximumAllocation / size) return nullptr;
-    return std::malloc(count == 0 ? 1 : count * size);
-}
-
-// ---- JNI guards ------------------------------------------------------------------------------
-
-JStringChars::JStringChars(JNIEnv* env, jstring text)
-    : env_(env), text_(text), chars_(text != nullptr ? env->GetStringUTFChars(text, nullptr) : nullptr) {}
-
-JStringChars::~JStringChars() {
-    if (chars_ != nullptr) env_->ReleaseStringUTFChars(text_, chars_);
-}
-
-ByteArrayElements::ByteArrayElements(JNIEnv* env, jbyteArray array, jint releaseMode)
-    : env_(env), array_(array), elements_(nullptr), length_(0), releaseMode_(releaseMode) {
-    if (array == nullptr) return;
-    length_ = env->GetArrayLength(array);
-    elements_ = env->GetByteArrayElements(array, nullptr);
-    if (elements_ == nullptr) length_ = 0;
-}
-
-ByteArrayElements::~ByteArrayElements() {
-    if (elements_ != nullptr) env_->ReleaseByteArrayElements(array_, elements_, releaseMode_);
-}
-
-IntArrayElements::IntArrayElements(JNIEnv* env, jintArray array, jint releaseMode)
-    : env_(env), array_(array), elements_(nullptr), length_(0), releaseMode_(releaseMode) {
-    if (array == nullptr) return;
-    length_ = env->GetArrayLength(array);
-    elements_ = env->GetIntArrayElements(array, nullptr);
-    if (elements_ == nullptr) length_ = 0;
-}
-
-void IntArrayElements::release() {
-    if (elements_ != nullptr) env_->ReleaseIntArrayElements(array_, elements_, releaseMode_);
-    elements_ = nullptr;
-}
-
-IntArrayElements::~IntArrayElements() { release(); }
-
-bool findConstructor(JNIEnv* env, const char* className, const char* signature, LocalRef<jclass>& cls,
-                     jmethodID* constructor) {
-    jclass found = env->FindClass(className);
-    if (found == nullptr) return false;
-    cls.reset(found);
-    *constructor = env->GetMethodID(found, "<init>", signature);
-    return *constructor != nullptr;
-}
-
-jobject newPeer(JNIEnv* env, const char* className, const char* signature, jobject owner, CK_ULONG handle) {
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, className, signature, cls, &constructor)) return nullptr;
-    return env->NewObject(cls.get(), constructor, owner, ulongToJint(handle));
-}
-
-// ---- Module call wrappers --------------------------------------------------------------------
+#include "allocation.h"
+#include "binding.h"
 
 CK_RV bridgeInitialize() {
     CK_C_Initialize entry;
@@ -279,14 +31,15 @@ CK_RV bridgeGetInfo(CK_INFO* info) {
 }
 
 // Two-call listing shared by slots and mechanisms: ask for the count, allocate, fetch.
-// A module that reports more entries the second time than it had room for is refused.
-template <typename Entry, typename Element, typename First>
-static CK_RV fetchList(Entry entry, First first, Element** list, CK_ULONG* count, const char* countFormat) {
+// `traceCount` writes the count line after the first call. A module that reports more
+// entries the second time than it had room for is refused.
+template <typename Entry, typename Element, typename First, typename CountTrace>
+static CK_RV fetchList(Entry entry, First first, Element** list, CK_ULONG* count, CountTrace traceCount) {
     *list = nullptr;
     *count = 0;
     CK_ULONG wanted = 0;
     CK_RV rv = entry(first, nullptr, &wanted);
-    trace(countFormat, wanted, rv);
+    traceCount(wanted, rv);
     if (rv != CKR_OK) return rv;
     Element* buffer = static_cast<Element*>(allocateElements(wanted, sizeof(Element)));
     if (buffer == nullptr) return BRIDGE_ERR_NO_MEMORY;
@@ -309,7 +62,8 @@ CK_RV bridgeGetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID** slotList, CK_ULONG* 
     CK_C_GetSlotList entry;
     CK_RV rv = enterModuleCall(true, &CK_FUNCTION_LIST::C_GetSlotList, &entry, "JNI:BRIDGE: Calling C_GetSlotList...");
     if (rv != CKR_OK) return rv;
-    return fetchList(entry, tokenPresent, slotList, count, " (slots=%li)... %li");
+    return fetchList(entry, tokenPresent, slotList, count,
+                     [](CK_ULONG wanted, CK_RV rv) { trace(" (slots=%li)... %li", wanted, rv); });
 }
 
 CK_RV bridgeGetSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO* info) {
@@ -327,8 +81,7 @@ CK_RV bridgeGetMechanismList(CK_SLOT_ID slot, CK_MECHANISM_TYPE** mechanisms, CK
     CK_RV rv = enterModuleCall(true, &CK_FUNCTION_LIST::C_GetMechanismList, &entry,
                                "JNI:BRIDGE: Calling C_GetMechanismList...");
     if (rv != CKR_OK) return rv;
-    // The count line carries no result; the argument is there for the shared format call.
-    return fetchList(entry, slot, mechanisms, count, "(mechs=%li)...\n");
+    return fetchList(entry, slot, mechanisms, count, [](CK_ULONG wanted, CK_RV) { trace("(mechs=%li)...\n", wanted); });
 }
 
 CK_RV bridgeGetMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info) {
@@ -557,4 +310,43 @@ CK_RV bridgeSetPINBytes(CK_SESSION_HANDLE session, CK_BYTE_PTR oldPin, CK_ULONG 
 CK_RV bridgeLoginProtectedPath(CK_SESSION_HANDLE session, CK_USER_TYPE userType) {
     return callModule(&CK_FUNCTION_LIST::C_Login, "JNI:BRIDGE: Calling C_Login...", session, userType,
                       static_cast<CK_UTF8CHAR_PTR>(nullptr), CK_ULONG(0));
+}
+
+// The RSA credential shortcut: the module's optional export, not part of the function list.
+CK_RV bridgeOpenSessionAndGetRSACredential(const char* alias, CK_ULONG aliasLen, CK_ULONG selector, const char* pin,
+                                           CK_ULONG pinLen, CK_SLOT_ID* slot, CK_SESSION_HANDLE* session,
+                                           CK_OBJECT_HANDLE* privateKey, CK_OBJECT_HANDLE* publicKey,
+                                           CK_OBJECT_HANDLE* certificate) {
+    if (!bridgeState.moduleInitialized) return BRIDGE_ERR_NOT_INITIALIZED;
+    if (bridgeState.rsaCredentialEntry == nullptr) {
+        trace("JNI:BRIDGE: loaded library?");
+        if (bridgeState.moduleHandle == nullptr) return BRIDGE_ERR_NO_FUNCTION;
+        trace("JNI:BRIDGE: getting address...");
+        // Looked up again on every call until found, and forgotten with its module.
+        bridgeState.rsaCredentialEntry = reinterpret_cast<CK_C_OpenSessionAndGetRSACredential>(
+            platform::findSymbol(bridgeState.moduleHandle, "C_OpenSessionAndGetRSACredential"));
+        trace(" Done: " BRIDGE_PRIxADDR "\n", BRIDGE_ADDR(bridgeState.rsaCredentialEntry));
+        if (bridgeState.rsaCredentialEntry == nullptr) return BRIDGE_ERR_NO_FUNCTION;
+    }
+    trace("JNI:BRIDGE: Calling C_OpenSessionAndGetRSACredential...");
+    trace("alias (len=%i)...", static_cast<int>(aliasLen));
+    trace("PIN (len=%i)...", static_cast<int>(pinLen));
+    *slot = 0;
+    *session = 0;
+    *privateKey = 0;
+    *publicKey = 0;
+    *certificate = 0;
+    CK_RV rv =
+        bridgeState.rsaCredentialEntry(reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(alias)), aliasLen, selector,
+                                       reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)), pinLen, nullptr,
+                                       nullptr, slot, session, privateKey, publicKey, certificate);
+    trace(" Done(slot=%li)\n", *slot);
+    trace(" Done(session=%li)\n", *session);
+    trace(" Done(pPrivate " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(privateKey));
+    trace(" Done(pPublic  " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(publicKey));
+    trace(" Done(pCertif. " BRIDGE_PRIxADDR ")\n", BRIDGE_ADDR(certificate));
+    trace(" Done(Private=%li)\n", *privateKey);
+    trace(" Done(Public =%li)\n", *publicKey);
+    trace(" Done(Certif.=%li)\n", *certificate);
+    return rv;
 }

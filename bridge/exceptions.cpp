@@ -1,0 +1,47 @@
+#include "exceptions.h"
+
+#include "guards.h"
+#include "lookups.h"
+#include "trace.h"
+#include "values.h"
+
+void throwMessageException(JNIEnv* env, const char* message) {
+    trace("JNI: Throwing vendor defined exc '%s'...", message);
+    LocalRef<jclass> cls(env, env->FindClass(BRIDGE_CLASS_EXCEPTION));
+    if (!cls) return;
+    env->ThrowNew(cls.get(), message);
+    trace(" Done\n");
+}
+
+static void throwCodeException(JNIEnv* env, CK_RV rv, bool flagged) {
+    trace("JNI: Throwing exc number %lx...", rv);
+    jmethodID constructor = nullptr;
+    LocalRef<jclass> cls(env, nullptr);
+    if (!findConstructor(env, BRIDGE_CLASS_EXCEPTION, flagged ? "(IZ)V" : "(I)V", cls, &constructor)) return;
+    jobject created = flagged ? env->NewObject(cls.get(), constructor, ulongToJint(rv),
+                                               rv >= CKR_VENDOR_DEFINED ? JNI_TRUE : JNI_FALSE)
+                              : env->NewObject(cls.get(), constructor, ulongToJint(rv));
+    LocalRef<jobject> exception(env, created);
+    if (!exception) return;
+    env->Throw(static_cast<jthrowable>(exception.get()));
+    trace(" Done\n");
+}
+
+void throwErrorCode(JNIEnv* env, CK_RV rv) {
+    if (rv >= CKR_VENDOR_DEFINED) {
+        trace("JNI: Throwing exc number %lx...", rv);
+        throwMessageException(env, "Internal error");
+    } else if (rv == CKR_OK) {
+        throwMessageException(env, "Unknown internal error");
+    } else {
+        throwCodeException(env, rv, false);
+    }
+}
+
+void throwErrorCodeFlagged(JNIEnv* env, CK_RV rv) {
+    if (rv == CKR_OK) {
+        throwMessageException(env, "Unknown internal error");
+        return;
+    }
+    throwCodeException(env, rv, true);
+}

@@ -1,0 +1,8 @@
+#include "guards.h"
+
+JStringChars::JStringChars(JNIEnv* env, jstring text)
+    : env_(env), text_(text), chars_(text != nullptr ? env->GetStringUTFChars(text, nullptr) : nullptr) {}
+
+JStringChars::~JStringChars() {
+    if (chars_ != nullptr) env_->ReleaseStringUTFChars(text_, chars_);
+}

@@ -1,0 +1,96 @@
+// Guards for what a native takes from the JVM: each gives it back when it leaves scope, so
+// releases happen in reverse order of acquisition, as the natives need.
+#pragma once
+
+#include <jni.h>
+
+#include "cryptoki.h"
+
+// Modified UTF-8 characters of a Java string; chars() is null for a null string or when the
+// JVM could not provide them.
+class JStringChars {
+public:
+    JStringChars(JNIEnv* env, jstring text);
+    ~JStringChars();
+    JStringChars(const JStringChars&) = delete;
+    JStringChars& operator=(const JStringChars&) = delete;
+    const char* chars() const { return chars_; }
+    CK_UTF8CHAR_PTR bytes() const { return reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(chars_)); }
+
+private:
+    JNIEnv* env_;
+    jstring text_;
+    const char* chars_;
+};
+
+// How the JVM hands out and takes back the elements of each primitive array type.
+inline jbyte* getArrayElements(JNIEnv* env, jbyteArray array) { return env->GetByteArrayElements(array, nullptr); }
+inline jint* getArrayElements(JNIEnv* env, jintArray array) { return env->GetIntArrayElements(array, nullptr); }
+inline void releaseArrayElements(JNIEnv* env, jbyteArray array, jbyte* elements, jint mode) {
+    env->ReleaseByteArrayElements(array, elements, mode);
+}
+inline void releaseArrayElements(JNIEnv* env, jintArray array, jint* elements, jint mode) {
+    env->ReleaseIntArrayElements(array, elements, mode);
+}
+
+// Elements of a Java primitive array, released with the given mode (0 copies back, JNI_ABORT
+// does not). get() is null for a null array or when the JVM could not provide them.
+template <typename Array, typename Element>
+class ArrayElements {
+public:
+    ArrayElements(JNIEnv* env, Array array, jint releaseMode)
+        : env_(env), array_(array), elements_(nullptr), length_(0), releaseMode_(releaseMode) {
+        if (array == nullptr) return;
+        length_ = env->GetArrayLength(array);
+        elements_ = getArrayElements(env, array);
+        if (elements_ == nullptr) length_ = 0;
+    }
+    ~ArrayElements() { release(); }
+    ArrayElements(const ArrayElements&) = delete;
+    ArrayElements& operator=(const ArrayElements&) = delete;
+    Element* get() const { return elements_; }
+    CK_BYTE_PTR bytes() const { return reinterpret_cast<CK_BYTE_PTR>(elements_); }
+    jsize length() const { return length_; }
+    // Gives the elements back now (mode as constructed); later calls do nothing.
+    void release() {
+        if (elements_ != nullptr) releaseArrayElements(env_, array_, elements_, releaseMode_);
+        elements_ = nullptr;
+    }
+
+private:
+    JNIEnv* env_;
+    Array array_;
+    Element* elements_;
+    jsize length_;
+    jint releaseMode_;
+};
+
+using ByteArrayElements = ArrayElements<jbyteArray, jbyte>;
+using IntArrayElements = ArrayElements<jintArray, jint>;
+
+// A local reference deleted when it leaves scope.
+template <typename T>
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
+    ~LocalRef() {
+        if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
+    }
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+    T get() const { return ref_; }
+    explicit operator bool() const { return ref_ != nullptr; }
+    void reset(T ref) {
+        if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
+        ref_ = ref;
+    }
+    T release() {
+        T ref = ref_;
+        ref_ = nullptr;
+        return ref;
+    }
+
+private:
+    JNIEnv* env_;
+    T ref_;
+};
