@@ -9,13 +9,10 @@ if [ "${1:-}" = "--fix" ]; then
   clang-format -i "${files[@]}"
   exit 0
 fi
-unformatted=()
-for f in "${files[@]}"; do
-  clang-format --dry-run --Werror "$f" >/dev/null 2>&1 || unformatted+=("$f")
-done
-if [ ${#unformatted[@]} -gt 0 ]; then
+report=$(clang-format --dry-run --Werror "${files[@]}" 2>&1 >/dev/null) || true
+if [ -n "$report" ]; then
   echo "not formatted as .clang-format says (scripts/check-format.sh --fix mends them):" >&2
-  printf '  %s\n' "${unformatted[@]}" >&2
+  grep -o '^[^:]*:[0-9]*:[0-9]*: error' <<<"$report" | cut -d: -f1 | sort -u | sed 's/^/  /' >&2
   exit 1
 fi
 echo "${#files[@]} sources formatted"

@@ -1,5 +1,6 @@
 // The seven Java-backed exports: each attaches its thread, builds a fresh SendServiceProxy,
 // calls one method and converts the result, releasing every reference on every path.
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,9 +39,14 @@ void endProxyCall(ProxyCall& call, jobject result) {
 }
 
 // Logs and clears a pending Java exception; true when there was one.
-bool clearException(JNIEnv* env, int level, const char* format, const char* name = nullptr) {
+bool clearException(JNIEnv* env, int level, const char* format, ...) LOG_PRINTF_FORMAT(3, 4);
+
+bool clearException(JNIEnv* env, int level, const char* format, ...) {
     if (!env->ExceptionCheck()) return false;
-    writeLog(level, format, name);
+    va_list args;
+    va_start(args, format);
+    writeLogWithV(tavo2LogSettings, level, format, args);
+    va_end(args);
     env->ExceptionClear();
     return true;
 }

@@ -10,7 +10,8 @@ import it.vantrel.pkcs11.nat.NativePKCS11Slot;
  * Child-process driver for the lines the session natives print: binds the scriptable module,
  * then runs the steps given as arguments on session 7 and reports each outcome on standard
  * error. Steps: identrus, status, setstatus=N, logintirvex=BOOL:HEX, setpintirvex=HEX:HEX,
- * genkey (class and length Integers), genkeybad (a Long as second value), sign (initialisation
+ * genkey (class and length Integers), genkeybad (a Long as second value), genkeyhuge (more entries
+ * than the bridge allocates), sign (initialisation
  * and length query), wrap, unwrap, digest (refused), badlength (encrypt past the data array).
  */
 public final class SessionScenarios {
@@ -58,6 +59,7 @@ public final class SessionScenarios {
             case "genkey": return session.generateKey(0x1080, null, new int[] {0x0, 0x161}, new Object[] {4, 32})
                     .getObjectID();
             case "genkeybad": return session.generateKey(0x1080, null, new int[] {0x0, 0x161}, new Object[] {4, 32L});
+            case "genkeyhuge": return session.generateKey(0x1080, null, new int[12_000_000], new Object[12_000_000]);
             case "sign": {
                 session.signInit(0x40, null, new NativePKCS11Object(session, 42));
                 return session.sign(new byte[4], 0, 4, null, 0);
