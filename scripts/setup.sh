@@ -6,7 +6,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   openjdk-17-jdk-headless junit5
   libgtest-dev libgmock-dev
-  softhsm2 libp11-kit-dev opensc openssl
+  softhsm2 libp11-kit-dev opensc openssl p11-kit-modules ca-certificates
   pcscd libpcsclite-dev vsmartcard-vpcd python3
   wine64
 )
