@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev
   softhsm2 libp11-kit-dev opensc openssl p11-kit-modules ca-certificates
   pcscd libpcsclite-dev vsmartcard-vpcd python3
+  libtpm2-pkcs11-1 libtpm2-pkcs11-tools tpm2-tools swtpm tpm2-abrmd
+  libtss2-tcti-swtpm0 libtss2-tcti-tabrmd0 dbus-daemon dbus-session-bus-common
   wine64
 )
 missing=()

@@ -44,7 +44,9 @@ class InteropTest {
             "p11kit_trust", Set.of(DumpComparison.BRIDGE_INT_WIDTH, DumpComparison.BRIDGE_TEXT_AT_NUL),
             "opensc_none", Set.of(),
             "opensc_empty", Set.of(),
-            "opensc_card", Set.of(DumpComparison.BRIDGE_HANDLE_WIDTH));
+            "opensc_card", Set.of(DumpComparison.BRIDGE_HANDLE_WIDTH),
+            "tpm2", Set.of(DumpComparison.BRIDGE_HANDLE_WIDTH, DumpComparison.BRIDGE_INT_WIDTH,
+                    DumpComparison.BRIDGE_TEXT_AT_NUL, DumpComparison.TOKEN_CLOCK, DumpComparison.JDK_MECHANISM_FLAGS));
 
     private static DumpLines bridge;
     private static DumpLines jdk;
@@ -127,15 +129,24 @@ class InteropTest {
             case "opensc_none" -> assertEquals("none", bridgeLine("slots.all"));
             case "opensc_empty" -> emptyReaders();
             case "opensc_card" -> unknownCard();
+            case "tpm2" -> tpmToken();
             default -> throw new AssertionError("unknown case " + CASE);
         }
     }
 
+    /** The slot of the fixture's token ("interop"), or else the one slot where a session opened. */
     private static String tokenSlot() {
-        List<String> sessions = bridgeKeys("session\\.\\d+\\.open").stream()
-                                        .filter(k -> bridgeLine(k).equals("ok")).toList();
-        assertEquals(1, sessions.size(), "one token with a session: " + sessions);
-        return sessions.get(0).split("\\.")[1];
+        List<String> opened = bridgeKeys("session\\.\\d+\\.open").stream()
+                                      .filter(k -> bridgeLine(k).equals("ok"))
+                                      .map(k -> k.split("\\.")[1])
+                                      .toList();
+        List<String> labelled = opened.stream()
+                                        .filter(slot -> String.valueOf(bridgeLine("token." + slot + ".label"))
+                                                                .startsWith("'interop "))
+                                        .toList();
+        List<String> slots = labelled.isEmpty() ? opened : labelled;
+        assertEquals(1, slots.size(), "one token with a session: " + slots);
+        return slots.get(0);
     }
 
     private void softHsm() throws IOException, InterruptedException {
@@ -198,5 +209,18 @@ class InteropTest {
         assertEquals("above 32 bits", jdk.lines().get("session." + slot + ".handleWidth"));
         assertEquals("error 0xb3", bridgeLine("session." + slot + ".before"), "CKR_SESSION_HANDLE_INVALID");
         assertEquals("1", jdk.lines().get("session." + slot + ".before.state"));
+    }
+
+    /**
+     * The TPM's token: its session handles do not fit the bridge's 32 bits either, so only the
+     * JDK's wrapper logs in, sees the key pair and signs.
+     */
+    private void tpmToken() {
+        String slot = tokenSlot();
+        assertEquals("above 32 bits", jdk.lines().get("session." + slot + ".handleWidth"));
+        assertEquals("error 0xb3", bridgeLine("session." + slot + ".login"), "CKR_SESSION_HANDLE_INVALID");
+        assertEquals("ok", jdk.lines().get("session." + slot + ".login"));
+        assertEquals("2", jdk.lines().get("objects." + slot + ".count"));
+        assertTrue(jdk.lines().containsKey("signature." + slot + ".value"));
     }
 }
