@@ -46,6 +46,10 @@ public final class ModuleDump {
         "rwSessionCount", "maxPinLen", "minPinLen", "totalPublicMemory", "freePublicMemory", "totalPrivateMemory",
         "freePrivateMemory"};
 
+    /** Whether handles fit the 32 bits of a Java int (the bridge carries no more). */
+    static final String NARROW = "32 bits";
+    static final String WIDE = "above 32 bits";
+
     /** What to dump: the PIN to log in with (null: no login) and the one slot for sessions (null: all). */
     public record Options(String pin, Long slot) {
     }
@@ -81,13 +85,12 @@ public final class ModuleDump {
             walk.dump.put("slots.all", ids(slots));
             walk.dump.put("slots.withToken", ids(side.slots(true)));
         });
-        Map<Long, long[]> mechanisms = new HashMap<>();
         for (long slot : slots) {
             boolean present = walk.slot(slot);
             walk.token(slot);
-            mechanisms.put(slot, walk.mechanisms(slot));
+            long[] mechanisms = walk.mechanisms(slot);
             if (present && (options.slot() == null || options.slot() == slot)) {
-                walk.session(slot, options.pin(), mechanisms.get(slot));
+                walk.session(slot, options.pin(), mechanisms);
             }
         }
         return walk.dump;
@@ -100,10 +103,6 @@ public final class ModuleDump {
     private static String ids(long[] ids) {
         return ids(Arrays.stream(ids).boxed().toList());
     }
-
-    /** Whether handles fit the 32 bits of a Java int (the bridge carries no more). */
-    static final String NARROW = "32 bits";
-    static final String WIDE = "above 32 bits";
 
     private static String width(long... handles) {
         return Arrays.stream(handles).allMatch(h -> Long.compareUnsigned(h, 0xFFFFFFFFL) <= 0) ? NARROW : WIDE;
