@@ -12,6 +12,7 @@ import java.io.Console;
 import java.io.IOException;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.List;
@@ -31,7 +32,12 @@ public final class ModuleReport {
 
     public static void main(String[] args) throws IOException, InterruptedException {
         if (args.length >= 2 && args[0].equals("--compare")) {
-            System.exit(compare(args) ? 0 : 1);
+            try {
+                System.exit(compare(args) ? 0 : 1);
+            } catch (IOException e) {
+                System.err.println("failed: " + e.getMessage());
+                System.exit(1);
+            }
         }
         if (args.length != 1) {
             System.err.println(USAGE);
@@ -109,6 +115,7 @@ public final class ModuleReport {
                 }
             }
         }
+        if (keep != null) Files.createDirectories(keep);
         DumpLines bridge = DumpProcesses.run("bridge", module, pin, slot, keep == null ? null : keep.resolve("bridge.txt"));
         DumpLines jdk = DumpProcesses.run("jdk", module, pin, slot, keep == null ? null : keep.resolve("jdk.txt"));
         List<DumpComparison.Step> steps = DumpComparison.compare(bridge, jdk);
