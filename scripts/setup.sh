@@ -6,8 +6,10 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
   openjdk-17-jdk-headless junit5
   libgtest-dev libgmock-dev
-  softhsm2 libp11-kit-dev opensc openssl
+  softhsm2 libp11-kit-dev opensc openssl p11-kit-modules ca-certificates
   pcscd libpcsclite-dev vsmartcard-vpcd python3
+  libtpm2-pkcs11-1 libtpm2-pkcs11-tools tpm2-tools swtpm tpm2-abrmd
+  libtss2-tcti-swtpm0 libtss2-tcti-tabrmd0 dbus-daemon dbus-session-bus-common
   wine64
 )
 missing=()

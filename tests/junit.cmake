@@ -1,7 +1,7 @@
-# add_junit_suite(NAME <name> SOURCES <java files...> CLASSPATH <jars...> [ENVIRONMENT <VAR=value...>]
-#                 [LABELS <labels...>] [FIXTURES <fixtures...>] [JVM_ARGS <args...>])
+# add_junit_suite(NAME <name> SOURCES <java files...> | TESTS_OF <suite> CLASSPATH <jars...>
+#                 [ENVIRONMENT <VAR=value...>] [LABELS <labels...>] [FIXTURES <fixtures...>] [JVM_ARGS <args...>])
 # Compiles the test classes into a jar and registers one CTest test that runs them with the
-# JUnit 5 console launcher on the real JVM. Native libraries of this build are found through
+# JUnit 5 console launcher on the real JVM; TESTS_OF runs the jar of an earlier suite again. Native libraries of this build are found through
 # java.library.path = the build's library folders (passed in ENVIRONMENT by the caller).
 if(WIN32)
   function(add_junit_suite)
@@ -13,13 +13,17 @@ include(UseJava)
 set(JUNIT_STANDALONE_JAR /usr/share/java/junit-platform-console-standalone.jar CACHE FILEPATH "JUnit 5 console launcher")
 
 function(add_junit_suite)
-  cmake_parse_arguments(J "" "NAME" "SOURCES;CLASSPATH;ENVIRONMENT;LABELS;FIXTURES;JVM_ARGS;DEPENDS" ${ARGN})
-  add_jar(${J_NAME}_tests SOURCES ${J_SOURCES} INCLUDE_JARS ${JUNIT_STANDALONE_JAR} ${J_CLASSPATH}
-          OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR})
-  if(J_DEPENDS)
-    add_dependencies(${J_NAME}_tests ${J_DEPENDS})
+  cmake_parse_arguments(J "" "NAME;TESTS_OF" "SOURCES;CLASSPATH;ENVIRONMENT;LABELS;FIXTURES;JVM_ARGS;DEPENDS" ${ARGN})
+  if(J_TESTS_OF)
+    get_target_property(test_jar ${J_TESTS_OF}_tests JAR_FILE)
+  else()
+    add_jar(${J_NAME}_tests SOURCES ${J_SOURCES} INCLUDE_JARS ${JUNIT_STANDALONE_JAR} ${J_CLASSPATH}
+            OUTPUT_DIR ${CMAKE_CURRENT_BINARY_DIR})
+    if(J_DEPENDS)
+      add_dependencies(${J_NAME}_tests ${J_DEPENDS})
+    endif()
+    get_target_property(test_jar ${J_NAME}_tests JAR_FILE)
   endif()
-  get_target_property(test_jar ${J_NAME}_tests JAR_FILE)
   string(JOIN ":" cp ${test_jar} ${J_CLASSPATH})
   add_test(NAME ${J_NAME}
            COMMAND ${Java_JAVA_EXECUTABLE} ${J_JVM_ARGS} -jar ${JUNIT_STANDALONE_JAR}
