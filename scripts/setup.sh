@@ -9,6 +9,7 @@ packages=(
   softhsm2 libp11-kit-dev opensc openssl
   pcscd libpcsclite-dev vsmartcard-vpcd python3
   wine64
+  dpkg-dev file  # dpkg-shlibdeps: the Depends of the .deb
 )
 missing=()
 for p in "${packages[@]}"; do
