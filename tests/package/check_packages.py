@@ -122,6 +122,7 @@ def check_wine(args, checks, work):
     checks.expect(result.returncode == 0, "win64 tavotester exit status %d, expected 0" % result.returncode)
     checks.expect(read(folder, "CheckDump.txt") == "OK", "win64 CheckDump.txt: %r" % read(folder, "CheckDump.txt"))
     log = read(folder, "tavotavotester.log")
+    print(log)
     checks.expect("Versione porta: 'packaged'\n" in log and "Esito: POSITIVO" in log, "win64 tester log:\n" + log)
     # The virtual machine got the sample's class path and its one option; its comments add none.
     journal = read(folder, "fakejvm_journal.txt").splitlines()
