@@ -24,6 +24,7 @@ import tempfile
 import time
 import zipfile
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows"))
 import check_binaries  # noqa: E402
 
