@@ -11,6 +11,7 @@ packages=(
   libtpm2-pkcs11-1 libtpm2-pkcs11-tools tpm2-tools swtpm tpm2-abrmd
   libtss2-tcti-swtpm0 libtss2-tcti-tabrmd0 dbus-daemon dbus-session-bus-common
   wine64
+  dpkg-dev file  # dpkg-shlibdeps: the Depends of the .deb
 )
 missing=()
 for p in "${packages[@]}"; do

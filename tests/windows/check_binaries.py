@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Export and import tables of the Windows deliverables against the expected lists.
+"""Export and import tables and version resources of the Windows deliverables.
 
 The JNI export names come from the headers javac -h writes for the Java classes (so a native
 added, renamed or given another signature in Java shows up here); the service exports come
 from service_exports.txt. win32 names carry the stdcall decoration: _Java_..._name@N with
-N = 8 (environment and receiver) + 4 per argument word + 8 per long or double.
+N = 8 (environment and receiver) + 4 per argument word + 8 per long or double. With --version,
+each file's VERSIONINFO must carry that version under its own file name.
 
 Exit status: 0 all tables as expected, 1 a difference, 77 no build folder given (outside CI).
 """
@@ -12,6 +13,7 @@ import argparse
 import glob
 import os
 import re
+import struct
 import subprocess
 import sys
 
@@ -95,6 +97,50 @@ def read_tables(objdump, path):
     return exports, imports
 
 
+def version_resource(path):
+    """(fixed file version "a.b.c.d", {string name: value}) of the VERSIONINFO, or None."""
+    data = open(path, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections = struct.unpack_from("<H", data, pe + 6)[0]
+    table = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]  # after the optional header
+    for at in range(table, table + 40 * sections, 40):
+        if data[at:at + 8].rstrip(b"\0") == b".rsrc":
+            size, offset = struct.unpack_from("<II", data, at + 16)
+            rsrc = data[offset:offset + size]
+            break
+    else:
+        return None
+    fixed = rsrc.find(struct.pack("<I", 0xFEEF04BD))
+    if fixed < 0:
+        return None
+    high, low = struct.unpack_from("<II", rsrc, fixed + 8)
+    strings = {}
+    for key in ("FileVersion", "ProductVersion", "OriginalFilename"):
+        encoded = (key + "\0").encode("utf-16-le")
+        start = rsrc.find(encoded, fixed)
+        if start < 0:
+            continue
+        start += len(encoded)
+        while rsrc[start:start + 2] == b"\0\0":  # padding to the value
+            start += 2
+        end = start
+        while rsrc[end:end + 2] != b"\0\0":
+            end += 2
+        strings[key] = rsrc[start:end].decode("utf-16-le")
+    return "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF), strings
+
+
+def compare_version(label, path, version, problems):
+    found = version_resource(path)
+    if found is None:
+        problems.append("%s: no version resource" % label)
+        return
+    expected_strings = {"FileVersion": version, "ProductVersion": version, "OriginalFilename": os.path.basename(path)}
+    if found != (version + ".0", expected_strings):
+        problems.append("%s: version resource %s %s, expected %s.0 %s" % (label, found[0], found[1], version,
+                                                                          expected_strings))
+
+
 def undecorated(name):
     return re.sub(r"@\d+$", "", name.lstrip("_"))
 
@@ -127,6 +173,40 @@ def compare_imports(label, imports, allowed, problems):
             problems.append("%s: does not import from %s" % (label, dll))
 
 
+def check(target, locate, objdump, jni_headers, service_table, version=None):
+    """Problems found in the deliverables of a target; locate maps a build-relative path to the file."""
+    bridge = jni_natives(jni_headers, "it_vantrel_pkcs11_nat_")
+    atr = jni_natives(jni_headers, "it_vantrel_tirvex_util_ATR")
+    service = service_exports(service_table)
+    deliverables = [
+        ("bridge/p11bridge.dll", jni_names(bridge, target), {}),
+        ("atr/atrprobe.dll", {"getatrstr", "?csgetatr@@YAHXZ"}, {}),
+        ("atr/atrprobejni2.dll", jni_names(atr, target), {"atrprobe.dll": {"getatrstr"}}),
+        ("service/tavo2.dll", plain_and_decorated(service, target), {}),
+        ("stub/tavo.dll", plain_and_decorated(service, target), {}),
+        ("tester/tavotester.exe", set(), {}),
+    ]
+    problems = []
+    checked = 0
+    for relative, expected, allowed_imports in deliverables:
+        path = locate(relative)
+        label = "%s %s" % (target, os.path.basename(relative))
+        if not os.path.isfile(path):
+            problems.append("%s: not built (%s)" % (label, path))
+            continue
+        exports, imports = read_tables(objdump, path)
+        compare_exports(label, expected, exports, problems)
+        compare_imports(label, imports, allowed_imports, problems)
+        if version:
+            compare_version(label, path, version, problems)
+        checked += len(expected)
+        print("%s: %d exports, imports from %s" % (label, len(exports), ", ".join(sorted(imports))))
+    for problem in problems:
+        print("FAIL " + problem)
+    print("%d expected exports checked in %d files, %d problems" % (checked, len(deliverables), len(problems)))
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--target", choices=["win32", "win64"], required=True)
@@ -134,6 +214,7 @@ def main():
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--jni-headers", required=True)
     parser.add_argument("--service-table", required=True)
+    parser.add_argument("--version")
     args = parser.parse_args()
 
     if not args.build_dir:
@@ -143,33 +224,7 @@ def main():
         print("no %s build folder given: skipped" % args.target)
         return SKIP
 
-    bridge = jni_natives(args.jni_headers, "it_vantrel_pkcs11_nat_")
-    atr = jni_natives(args.jni_headers, "it_vantrel_tirvex_util_ATR")
-    service = service_exports(args.service_table)
-    deliverables = [
-        ("bridge/p11bridge.dll", jni_names(bridge, args.target), {}),
-        ("atr/atrprobe.dll", {"getatrstr", "?csgetatr@@YAHXZ"}, {}),
-        ("atr/atrprobejni2.dll", jni_names(atr, args.target), {"atrprobe.dll": {"getatrstr"}}),
-        ("service/tavo2.dll", plain_and_decorated(service, args.target), {}),
-        ("stub/tavo.dll", plain_and_decorated(service, args.target), {}),
-        ("tester/tavotester.exe", set(), {}),
-    ]
-    problems = []
-    checked = 0
-    for relative, expected, allowed_imports in deliverables:
-        path = os.path.join(args.build_dir, relative)
-        label = "%s %s" % (args.target, os.path.basename(relative))
-        if not os.path.isfile(path):
-            problems.append("%s: not built (%s)" % (label, path))
-            continue
-        exports, imports = read_tables(args.objdump, path)
-        compare_exports(label, expected, exports, problems)
-        compare_imports(label, imports, allowed_imports, problems)
-        checked += len(expected)
-        print("%s: %d exports, imports from %s" % (label, len(exports), ", ".join(sorted(imports))))
-    for problem in problems:
-        print("FAIL " + problem)
-    print("%d expected exports checked in %d files, %d problems" % (checked, len(deliverables), len(problems)))
+    problems = check(args.target, lambda relative: os.path.join(args.build_dir, relative), args.objdump, args.jni_headers, args.service_table, args.version)
     return 1 if problems else 0
 
 
