@@ -289,6 +289,23 @@ TEST_F(JvmHostTest, ProxyMethodsThatAnswerNull) {
     EXPECT_RUN(run.log, D("after sendMessageS\n"), E("sendMessageS: la risposta e' null\n"));
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// Replies whose native copies the allocator refuses (it gives no block over 32 MiB here): the
+// calls answer null and say so at error level, never "nativeresult!=NULL".
+TEST_F(JvmHostTest, RepliesWithoutMemoryForTheirCopyAreErrors) {
+    writeConfig(proxyConfig(TESTPROXY_JAR, "option=-Dtavotest.mode=huge\noption=-Dtavotest.hugeChars=10000000\n"));
+    HostRun run =
+        runHost({"start", "check", "sendS", "OK", "m", "x"}, "allocator_may_return_null=1:max_allocation_size_mb=32");
+    ASSERT_EQ(run.exitCode, 0) << run.logText.substr(0, 5000);
+    EXPECT_EQ(run.results, (Strings{"start=1", "check=NULL", "sendMessageS=NULL status=-1 error=0"}));
+    EXPECT_RUN(run.log, D("getEnv...\n"), E("checkTransport: conversione della stringa fallita\n"),
+               D("checkTransport.U\n"));
+    EXPECT_RUN(run.log, D("after getXMLMessage\n"), E("nativeresult==NULL: memoria insufficiente\n"),
+               D("sendMessageS.U servizio='OK', mittente='m'\n"));
+    EXPECT_EQ(countEntries(run.log, D("nativeresult!=NULL\n")), 0);
+}
+#endif
+
 TEST_F(JvmHostTest, BrokenProxyClasses) {
     struct Case {
         std::string config;
