@@ -146,6 +146,7 @@ int main(int argc, char** argv) {
     run.stub = platform::loadLibraryByName(TAVO_STUB_FILE);
     if (run.stub == nullptr) {
         logLine("failed with error %d\n", platform::lastErrorCode());
+        if (const char* why = platform::loadFailureText()) logLine("dlerror: %s\n", why);
         logLine("dll not loaded\n");
         return kResultLoadFailed;
     }

@@ -157,7 +157,9 @@ TEST_F(StubInstallation, UpdateWithoutServiceClientStaysPendingAndExportsFallBac
         concat(kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
                               "DEBUG Trovato " + kUpdate + ". Copio il file " + kService + " in " + kBackup + "...\n",
                               "DEBUG " + kService + " backup Error, impossibile aggiornare la DLL!\n",
-                              "ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 2 !\n"});
+                              "ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 2 !\n",
+                              "ERROR DllStubMain.DLL_PROCESS_ATTACH, dlerror: " + kService +
+                                  ": cannot open shared object file: No such file or directory\n"});
     for (const char* name : {"startTavo", "getCodiceTAVO", "getVersionePorta", "getRideConfig", "checkTransport",
                              "sendMessageS", "sendMessageA", "stopTavo"})
         expected.push_back(std::string("ERROR ") + name + ": funzione NULL");
@@ -236,6 +238,7 @@ TEST_F(StubInstallation, UnloadableUpdateIsRevertedToTheBackup) {
     ASSERT_GT(entries.size(), expected.size() + 1);
     EXPECT_EQ(0u, entries[expected.size()].rfind("ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : ", 0));
     expected.push_back(entries[expected.size()]);
+    expected.push_back("ERROR DllStubMain.DLL_PROCESS_ATTACH, dlerror: ./" + kService + ": file too short\n");
     expected.push_back("ERROR " + kService + " aggiornato non caricabile: ripristino " + kBackup + "\n");
     EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), entries);
 }

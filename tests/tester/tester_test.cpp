@@ -137,7 +137,12 @@ TEST_F(TesterInstallation, FailedStartEndsTheRunWithoutStopping) {
 
 TEST_F(TesterInstallation, MissingStubExitsWithoutDumpEntry) {
     EXPECT_EQ(kExitLoadFailed, runTester());
-    EXPECT_EQ("failed with error 2\ndll not loaded\n", testerLog());
+    EXPECT_EQ(
+        "failed with error 2\n"
+        "dlerror: " STUB_FILE
+        ": cannot open shared object file: No such file or directory\n"
+        "dll not loaded\n",
+        testerLog());
     EXPECT_FALSE(fileExists("CheckDump.txt"));
 }
 
