@@ -9,6 +9,7 @@ packages=(
   softhsm2 libp11-kit-dev opensc openssl
   pcscd libpcsclite-dev vsmartcard-vpcd python3
   wine64
+  clang libclang-rt-14-dev libfuzzer-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
