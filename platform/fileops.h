@@ -23,6 +23,10 @@ int createNewFile(const char* fileName);
 // once each leave a whole copy.
 int copyFileReplacing(const char* from, const char* to);
 
+// Copies from to to, failing with kErrorFileExists when to exists (also when another process
+// puts it there while the copy runs).
+int copyFileIfAbsent(const char* from, const char* to);
+
 int deleteFile(const char* fileName);
 
 // Renames from to to; fails when to exists (the Windows move semantics).

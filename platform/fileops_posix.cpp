@@ -60,9 +60,11 @@ int createNewFile(const char* fileName) {
     return 0;
 }
 
-// The copy goes to a side file of this process, renamed over the target at the end, so a copy
+namespace {
+
+// The copy goes to a side file of this process, renamed onto the target at the end, so a copy
 // that fails halfway never leaves a truncated target behind.
-int copyFileReplacing(const char* from, const char* to) {
+int copyThroughSideFile(const char* from, const char* to, bool replace) {
     int source = open(from, O_RDONLY | O_CLOEXEC);
     if (source < 0) return failure();
     struct stat info {};
@@ -82,10 +84,13 @@ int copyFileReplacing(const char* from, const char* to) {
     int code = copied ? 0 : failure();
     if (close(target) != 0 && code == 0) code = failure();
     close(source);
-    if (code == 0 && rename(partial.c_str(), to) != 0) code = failure();
+    if (code == 0)
+        code = replace ? (rename(partial.c_str(), to) == 0 ? 0 : failure()) : renameFile(partial.c_str(), to);
     if (code != 0) unlink(partial.c_str());
     return code;
 }
+
+}  // namespace
 
 int deleteFile(const char* fileName) { return unlink(fileName) == 0 ? 0 : failure(); }
 
@@ -97,6 +102,10 @@ int renameFile(const char* from, const char* to) {
     if (lstat(to, &info) == 0) return kErrorFileExists;
     return rename(from, to) == 0 ? 0 : failure();
 }
+
+int copyFileReplacing(const char* from, const char* to) { return copyThroughSideFile(from, to, true); }
+
+int copyFileIfAbsent(const char* from, const char* to) { return copyThroughSideFile(from, to, false); }
 
 int fileInfo(const char* fileName, FileInfo* info) {
     struct stat status {};

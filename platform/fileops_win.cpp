@@ -30,6 +30,12 @@ int64_t fileTimeValue(const FILETIME& time) {
     return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
 
+int copyFile(const char* from, const char* to, BOOL failIfExists) {
+    std::wstring source = wide(from), target = wide(to);
+    if (source.empty() || target.empty()) return ERROR_INVALID_NAME;
+    return result(CopyFileW(source.c_str(), target.c_str(), failIfExists));
+}
+
 }  // namespace
 
 int createNewFile(const char* fileName) {
@@ -42,11 +48,10 @@ int createNewFile(const char* fileName) {
     return 0;
 }
 
-int copyFileReplacing(const char* from, const char* to) {
-    std::wstring source = wide(from), target = wide(to);
-    if (source.empty() || target.empty()) return ERROR_INVALID_NAME;
-    return result(CopyFileW(source.c_str(), target.c_str(), FALSE));
-}
+int copyFileReplacing(const char* from, const char* to) { return copyFile(from, to, FALSE); }
+
+// CopyFileW fails with ERROR_FILE_EXISTS (80) when the target is there.
+int copyFileIfAbsent(const char* from, const char* to) { return copyFile(from, to, TRUE); }
 
 int deleteFile(const char* fileName) {
     std::wstring name = wide(fileName);

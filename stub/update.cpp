@@ -32,7 +32,10 @@ bool serviceClientLost() { return !exists(kServiceFile) && exists(kBackupFile); 
 void restoreLostServiceClient() {
     if (!serviceClientLost()) return;
     stubLog(LOG_ERROR, "%s mancante: ripristino %s\n", kServiceFile, kBackupFile);
-    restoreBackup();
+    // One that another process put in place meanwhile (its own restore, a completed update) stays.
+    int code = platform::copyFileIfAbsent(kBackupFile, kServiceFile);
+    if (code != 0 && code != platform::kErrorFileExists)
+        stubLog(LOG_ERROR, "Ripristino di %s non riuscito: %d\n", kServiceFile, code);
 }
 
 // Whether the update file holds a library to install. A vanished one (another process took

@@ -44,6 +44,14 @@ TEST(FileOps, CopyReplacesTheTargetAndLeavesNoSideFile) {
     // A missing source leaves the target as it was.
     EXPECT_EQ(platform::kErrorFileNotFound, platform::copyFileReplacing("missing", "to"));
     EXPECT_EQ(readFile("from"), readFile("to"));
+
+    // A copy that must not replace leaves an existing target as it is, and no side file.
+    writeFile("to", "put there meanwhile");
+    EXPECT_EQ(platform::kErrorFileExists, platform::copyFileIfAbsent("from", "to"));
+    EXPECT_EQ("put there meanwhile", readFile("to"));
+    EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()));
+    EXPECT_EQ(0, platform::copyFileIfAbsent("from", "new"));
+    EXPECT_EQ(readFile("from"), readFile("new"));
 }
 
 TEST(FileOps, RenameNeverReplacesAnExistingTarget) {
