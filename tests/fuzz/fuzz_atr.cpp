@@ -21,8 +21,8 @@ constexpr size_t kAtrRoom = 32;
 constexpr unsigned char kUntouched = 0xEE;
 
 PcscResult answer(FuzzedDataProvider& input) {
-    static const PcscResult known[] = {platform::pcscInvalidParameter, platform::pcscInsufficientBuffer,
-                                       platform::pcscSharingViolation, platform::pcscNoService,
+    static const PcscResult known[] = {platform::pcscInvalidParameter,   platform::pcscInsufficientBuffer,
+                                       platform::pcscSharingViolation,   platform::pcscNoService,
                                        platform::pcscNoReadersAvailable, 14};
     if (input.ConsumeBool()) return platform::pcscSuccess;
     if (input.ConsumeBool()) return input.PickValueInArray(known);

@@ -65,7 +65,7 @@ void removeTodaysLog() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    enterScratchDirectory();
+    makeScratchDirectory();
     return 0;
 }
 
@@ -86,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(pieces.truncatedLines == expected.truncatedLines);
 
     // The file as the service reads it, in its own read size.
+    InScratchDirectory scratch;
     FILE* file = std::fopen(kConfigFileName, "wb");
     FUZZ_CHECK(file != nullptr);
     FUZZ_CHECK(std::fwrite(text.data(), 1, text.size(), file) == text.size());

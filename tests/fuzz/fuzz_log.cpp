@@ -25,7 +25,8 @@ std::vector<std::string> filesHere() {
     DIR* directory = opendir(".");
     FUZZ_CHECK(directory != nullptr);
     while (dirent* found = readdir(directory))
-        if (std::strcmp(found->d_name, ".") != 0 && std::strcmp(found->d_name, "..") != 0) names.push_back(found->d_name);
+        if (std::strcmp(found->d_name, ".") != 0 && std::strcmp(found->d_name, "..") != 0)
+            names.push_back(found->d_name);
     closedir(directory);
     return names;
 }
@@ -57,7 +58,7 @@ int field(FuzzedDataProvider& input, bool likeAClock, int lowest, int highest) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    enterScratchDirectory();
+    makeScratchDirectory();
     return 0;
 }
 
@@ -76,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t thread = input.ConsumeIntegral<uint32_t>();
     int level = input.ConsumeIntegral<int>();
     std::string message = input.ConsumeRemainingBytesAsString();
+    InScratchDirectory scratch;
     writeLogEntryAt(settings, time, thread, level, "%s", message.c_str());
 
     std::vector<std::string> files = filesHere();
@@ -92,13 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (likeAClock) {
         FUZZ_CHECK(hasShape(name, stem + "####-##-##.log"));
         bool stub = &settings == &stubSettings;
-        std::string word = level == 1                ? "DEBUG"
-                           : !stub                   ? "ERROR"
-                           : level == 2              ? "WARN"
-                           : level == 3              ? "ERROR"
-                                                     : "DEBUG";
-        std::string shape = std::string(settings.threadIdInPrefix ? "xxxxxxxx " : "") + "[##/##/#### ##:##:##:###] " +
-                            word + " - ";
+        std::string word = level == 1   ? "DEBUG"
+                           : !stub      ? "ERROR"
+                           : level == 2 ? "WARN"
+                           : level == 3 ? "ERROR"
+                                        : "DEBUG";
+        std::string shape =
+            std::string(settings.threadIdInPrefix ? "xxxxxxxx " : "") + "[##/##/#### ##:##:##:###] " + word + " - ";
         FUZZ_CHECK(hasShape(text.substr(0, text.size() - written.size()), shape));
     }
     unlink(name.c_str());
