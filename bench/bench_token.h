@@ -1,5 +1,5 @@
-// What the token benchmarks agree on: the token's PIN and the labels of the objects that
-// p11floor setup creates and every way of measuring finds again.
+// What the token benchmarks agree on: the token's PIN, the labels of the objects that every way
+// of measuring creates and finds again, and the sizes of the data the workloads move.
 #pragma once
 
 #define BENCH_USER_PIN "1234"
@@ -7,4 +7,9 @@
 #define BENCH_RSA_LABEL "bench-rsa"
 #define BENCH_FIND_LABEL "bench-find"
 #define BENCH_FIND_COUNT 100
+#define BENCH_FIND_LARGE_LABEL "bench-find-1000"
+#define BENCH_FIND_LARGE_COUNT 1000
+#define BENCH_CERT_LABEL "bench-cert"
+#define BENCH_CERT_LENGTH 1024
+#define BENCH_CREATE_LABEL "bench-created"
 #define BENCH_SIGN_DATA_LENGTH 64

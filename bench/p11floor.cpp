@@ -22,6 +22,7 @@ struct Token {
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE aesKey;
     CK_OBJECT_HANDLE rsaKey;
+    CK_OBJECT_HANDLE certificate;
 };
 
 void check(CK_RV rv, const char* what) {
@@ -106,14 +107,30 @@ void createObjects(Token& t) {
                                      &privateKey),
               "C_GenerateKeyPair");
     }
-    for (int i = 0; i < BENCH_FIND_COUNT; i++) {
+    for (int i = 0; i < BENCH_FIND_COUNT + BENCH_FIND_LARGE_COUNT; i++) {
         CK_OBJECT_CLASS dataClass = CKO_DATA;
         CK_BYTE value = static_cast<CK_BYTE>(i);
         CK_ATTRIBUTE templ[] = {attribute(CKA_CLASS, &dataClass, sizeof dataClass), attribute(CKA_TOKEN, &no, 1),
-                                attribute(CKA_PRIVATE, &no, 1), labelAttribute(BENCH_FIND_LABEL),
+                                attribute(CKA_PRIVATE, &no, 1),
+                                labelAttribute(i < BENCH_FIND_COUNT ? BENCH_FIND_LABEL : BENCH_FIND_LARGE_LABEL),
                                 attribute(CKA_VALUE, &value, 1)};
         CK_OBJECT_HANDLE object;
         check(t.f->C_CreateObject(t.session, templ, 5, &object), "C_CreateObject");
+    }
+    {
+        CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+        CK_CERTIFICATE_TYPE certificateType = CKC_X_509;
+        static const CK_BYTE subject[] = {0x30, 0x00};
+        CK_BYTE value[BENCH_CERT_LENGTH];
+        for (size_t i = 0; i < sizeof value; i++) value[i] = static_cast<CK_BYTE>(i);
+        CK_ATTRIBUTE templ[] = {attribute(CKA_CLASS, &certificateClass, sizeof certificateClass),
+                                attribute(CKA_CERTIFICATE_TYPE, &certificateType, sizeof certificateType),
+                                attribute(CKA_TOKEN, &no, 1),
+                                labelAttribute(BENCH_CERT_LABEL),
+                                attribute(CKA_SUBJECT, subject, sizeof subject),
+                                attribute(CKA_VALUE, value, sizeof value)};
+        CK_OBJECT_HANDLE object;
+        check(t.f->C_CreateObject(t.session, templ, 6, &object), "C_CreateObject");
     }
 }
 
@@ -124,13 +141,49 @@ void sessionInfo(Token& t) {
     check(t.f->C_GetSessionInfo(t.session, &info), "C_GetSessionInfo");
 }
 
-void labelRead(Token& t) {
-    CK_BYTE value[256];
-    CK_ATTRIBUTE label{CKA_LABEL, nullptr, 0};
-    check(t.f->C_GetAttributeValue(t.session, t.aesKey, &label, 1), "C_GetAttributeValue");
-    if (label.ulValueLen > sizeof value) check(CKR_GENERAL_ERROR, "label length");
-    label.pValue = value;
-    check(t.f->C_GetAttributeValue(t.session, t.aesKey, &label, 1), "C_GetAttributeValue");
+void tokenInfo(Token& t) {
+    CK_TOKEN_INFO info;
+    check(t.f->C_GetTokenInfo(t.slot, &info), "C_GetTokenInfo");
+}
+
+void mechanismList(Token& t) {
+    CK_MECHANISM_TYPE mechanisms[256];
+    CK_ULONG count = 0;
+    check(t.f->C_GetMechanismList(t.slot, nullptr, &count), "C_GetMechanismList");
+    if (count > 256) check(CKR_GENERAL_ERROR, "mechanism count");
+    check(t.f->C_GetMechanismList(t.slot, mechanisms, &count), "C_GetMechanismList");
+}
+
+// The two calls of an attribute read: the length, then the value.
+template <size_t room>
+void readValue(Token& t, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+    CK_BYTE value[room];
+    CK_ATTRIBUTE attribute{type, nullptr, 0};
+    check(t.f->C_GetAttributeValue(t.session, object, &attribute, 1), "C_GetAttributeValue");
+    if (attribute.ulValueLen > sizeof value) check(CKR_GENERAL_ERROR, "attribute length");
+    attribute.pValue = value;
+    check(t.f->C_GetAttributeValue(t.session, object, &attribute, 1), "C_GetAttributeValue");
+}
+
+void labelRead(Token& t) { readValue<256>(t, t.aesKey, CKA_LABEL); }
+
+void certificateRead(Token& t) { readValue<BENCH_CERT_LENGTH>(t, t.certificate, CKA_VALUE); }
+
+// A data object of six attributes, destroyed again so that the token stays as it was.
+void createObject(Token& t) {
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_BBOOL no = CK_FALSE;
+    static const char application[] = "bench";
+    static const CK_BYTE value[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    CK_ATTRIBUTE templ[] = {attribute(CKA_CLASS, &dataClass, sizeof dataClass),
+                            attribute(CKA_TOKEN, &no, 1),
+                            attribute(CKA_PRIVATE, &no, 1),
+                            labelAttribute(BENCH_CREATE_LABEL),
+                            attribute(CKA_APPLICATION, application, std::strlen(application)),
+                            attribute(CKA_VALUE, value, sizeof value)};
+    CK_OBJECT_HANDLE object;
+    check(t.f->C_CreateObject(t.session, templ, 6, &object), "C_CreateObject");
+    check(t.f->C_DestroyObject(t.session, object), "C_DestroyObject");
 }
 
 // An initialisation with a parameterless mechanism, then the single-part call.
@@ -150,9 +203,9 @@ void rsaSign(Token& t) {
     initAndRun<BENCH_SIGN_DATA_LENGTH, 256>(t, t.f->C_SignInit, t.f->C_Sign, CKM_SHA256_RSA_PKCS, t.rsaKey);
 }
 
-void findLoop(Token& t) {
+void findLoop(Token& t, const char* label, int expected) {
     CK_OBJECT_CLASS dataClass = CKO_DATA;
-    CK_ATTRIBUTE templ[] = {attribute(CKA_CLASS, &dataClass, sizeof dataClass), labelAttribute(BENCH_FIND_LABEL)};
+    CK_ATTRIBUTE templ[] = {attribute(CKA_CLASS, &dataClass, sizeof dataClass), labelAttribute(label)};
     check(t.f->C_FindObjectsInit(t.session, templ, 2), "C_FindObjectsInit");
     int seen = 0;
     for (;;) {
@@ -163,8 +216,12 @@ void findLoop(Token& t) {
         seen++;
     }
     check(t.f->C_FindObjectsFinal(t.session), "C_FindObjectsFinal");
-    if (seen != BENCH_FIND_COUNT) check(CKR_GENERAL_ERROR, "object count");
+    if (seen != expected) check(CKR_GENERAL_ERROR, "object count");
 }
+
+void find100(Token& t) { findLoop(t, BENCH_FIND_LABEL, BENCH_FIND_COUNT); }
+
+void find1000(Token& t) { findLoop(t, BENCH_FIND_LARGE_LABEL, BENCH_FIND_LARGE_COUNT); }
 
 void slotList(Token& t) {
     CK_SLOT_ID slots[16];
@@ -180,9 +237,21 @@ struct Workload {
     void (*call)(Token&);
 };
 
+// Names and iterations as in P11Bench. The traced row's floor is the untraced call: the module
+// knows nothing of the bridge's trace.
 const Workload workloads[] = {
-    {"session_info", 20000, sessionInfo}, {"attribute_label", 20000, labelRead}, {"aes_ecb_16", 10000, aesEncrypt},
-    {"rsa2048_sha256_sign", 20, rsaSign}, {"find_100", 200, findLoop},           {"slot_list", 20000, slotList},
+    {"session_info", 20000, sessionInfo},
+    {"attribute_label", 20000, labelRead},
+    {"aes_ecb_16", 10000, aesEncrypt},
+    {"rsa2048_sha256_sign", 20, rsaSign},
+    {"find_100", 200, find100},
+    {"slot_list", 20000, slotList},
+    {"token_info", 20000, tokenInfo},
+    {"mechanism_list", 10000, mechanismList},
+    {"certificate_value_1k", 20000, certificateRead},
+    {"create_object_6", 5000, createObject},
+    {"find_1000", 20, find1000},
+    {"session_info_traced", 20000, sessionInfo},
 };
 
 double nanosecondsPerCall(Token& t, const Workload& w) {
@@ -205,7 +274,8 @@ int main(int argc, char** argv) {
     createObjects(t);
     t.aesKey = findOne(t, CKO_SECRET_KEY, BENCH_AES_LABEL);
     t.rsaKey = findOne(t, CKO_PRIVATE_KEY, BENCH_RSA_LABEL);
-    if (t.aesKey == 0 || t.rsaKey == 0) check(CKR_KEY_HANDLE_INVALID, "benchmark keys");
+    t.certificate = findOne(t, CKO_CERTIFICATE, BENCH_CERT_LABEL);
+    if (t.aesKey == 0 || t.rsaKey == 0 || t.certificate == 0) check(CKR_KEY_HANDLE_INVALID, "benchmark objects");
     for (const Workload& w : workloads) nanosecondsPerCall(t, w);  // warm-up
     for (int rep = 0; rep < reps; rep++) {
         for (const Workload& w : workloads) std::printf("%s,floor,%.1f\n", w.name, nanosecondsPerCall(t, w));

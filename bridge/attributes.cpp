@@ -22,13 +22,6 @@ static bool setValueCopy(JNIEnv* env, CK_ATTRIBUTE* attribute, const void* sourc
     return true;
 }
 
-// A method of the value's own class; false (NoSuchMethodError pending) when it is missing.
-static bool lookUpMethod(JNIEnv* env, jobject value, const char* name, const char* signature, jmethodID* method) {
-    LocalRef<jclass> cls(env, env->GetObjectClass(value));
-    *method = env->GetMethodID(cls.get(), name, signature);
-    return *method != nullptr;
-}
-
 // The string's modified UTF-8 bytes and a terminating NUL that the length does not count.
 static bool convertString(JNIEnv* env, jstring text, CK_ATTRIBUTE* attribute) {
     JStringChars chars(env, text);
@@ -53,8 +46,8 @@ static bool convertByteArray(JNIEnv* env, jbyteArray array, CK_ATTRIBUTE* attrib
 }
 
 static bool convertInteger(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribute) {
-    jmethodID intValue;
-    if (!lookUpMethod(env, value, "intValue", "()I", &intValue)) return false;
+    jmethodID intValue = javaMethod(env, JavaMethod::IntValue);
+    if (intValue == nullptr) return false;
     // One CK_ULONG of the target holding the int's 32 bits (zero-extended where it is wider).
     CK_ULONG number = jintToUlong(env->CallIntMethod(value, intValue));
     if (env->ExceptionCheck()) return false;
@@ -62,8 +55,8 @@ static bool convertInteger(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribute) 
 }
 
 static bool convertBoolean(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribute) {
-    jmethodID booleanValue;
-    if (!lookUpMethod(env, value, "booleanValue", "()Z", &booleanValue)) return false;
+    jmethodID booleanValue = javaMethod(env, JavaMethod::BooleanValue);
+    if (booleanValue == nullptr) return false;
     CK_BBOOL flag = env->CallBooleanMethod(value, booleanValue) ? CK_TRUE : CK_FALSE;
     if (env->ExceptionCheck()) return false;
     return setValueCopy(env, attribute, &flag, 1);
@@ -72,8 +65,8 @@ static bool convertBoolean(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribute) 
 // Big-endian two's complement; only the sign byte 0x00 that toByteArray puts before a
 // positive number with its top bit set is dropped (zero thus becomes an empty value).
 static bool convertBigInteger(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribute) {
-    jmethodID toByteArray;
-    if (!lookUpMethod(env, value, "toByteArray", "()[B", &toByteArray)) return false;
+    jmethodID toByteArray = javaMethod(env, JavaMethod::ToByteArray);
+    if (toByteArray == nullptr) return false;
     LocalRef<jbyteArray> bytes(env, static_cast<jbyteArray>(env->CallObjectMethod(value, toByteArray)));
     if (env->ExceptionCheck() || !bytes) return false;
     if (!convertByteArray(env, bytes.get(), attribute)) return false;
@@ -86,21 +79,20 @@ static bool convertBigInteger(JNIEnv* env, jobject value, CK_ATTRIBUTE* attribut
     return true;
 }
 
-jobject newDateFormat(JNIEnv* env, LocalRef<jclass>& formatClass) {
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, "java/text/SimpleDateFormat", "(Ljava/lang/String;)V", formatClass, &constructor))
-        return nullptr;
+jobject newDateFormat(JNIEnv* env) {
+    jclass formatClass;
+    jmethodID constructor;
+    if (!findConstructor(env, JavaConstructor::DateFormat, &formatClass, &constructor)) return nullptr;
     LocalRef<jstring> pattern(env, env->NewStringUTF("yyyyMMdd"));
     if (!pattern) return nullptr;
-    return env->NewObject(formatClass.get(), constructor, pattern.get());
+    return env->NewObject(formatClass, constructor, pattern.get());
 }
 
 // The date's digits "yyyyMMdd" in the JVM's default time zone, then stored as a String.
 static bool convertDate(JNIEnv* env, jint type, jobject value, CK_ATTRIBUTE* attribute) {
-    LocalRef<jclass> formatClass(env, nullptr);
-    LocalRef<jobject> formatter(env, newDateFormat(env, formatClass));
+    LocalRef<jobject> formatter(env, newDateFormat(env));
     if (!formatter) return false;
-    jmethodID format = env->GetMethodID(formatClass.get(), "format", "(Ljava/util/Date;)Ljava/lang/String;");
+    jmethodID format = javaMethod(env, JavaMethod::FormatDate);
     if (format == nullptr) return false;
     LocalRef<jobject> text(env, env->CallObjectMethod(formatter.get(), format, value));
     if (env->ExceptionCheck() || !text) return false;
@@ -114,12 +106,12 @@ bool objectToAttribute(JNIEnv* env, jint type, jobject value, CK_ATTRIBUTE* attr
     // A null value would pass every IsInstanceOf test; it is no supported value.
     if (value == nullptr) return false;
     // The classes in the order they are tried; the first match decides the encoding.
-    static const char* const classes[] = {
-        "java/lang/String", "[B", "java/lang/Integer", "java/lang/Boolean", "java/math/BigInteger", "java/util/Date"};
+    static const JavaClass classes[] = {JavaClass::String,  JavaClass::ByteArray,  JavaClass::Integer,
+                                        JavaClass::Boolean, JavaClass::BigInteger, JavaClass::Date};
     for (size_t kind = 0; kind < sizeof classes / sizeof classes[0]; kind++) {
-        LocalRef<jclass> cls(env, env->FindClass(classes[kind]));
-        if (!cls) return false;  // the JVM's error stays pending
-        if (!env->IsInstanceOf(value, cls.get())) continue;
+        jclass cls = javaClass(env, classes[kind]);
+        if (cls == nullptr) return false;  // the JVM's error stays pending
+        if (!env->IsInstanceOf(value, cls)) continue;
         switch (kind) {
             case 0: return convertString(env, static_cast<jstring>(value), attribute);
             case 1: return convertByteArray(env, static_cast<jbyteArray>(value), attribute);

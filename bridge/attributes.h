@@ -52,7 +52,7 @@ bool buildTemplate(JNIEnv* env, jintArray types, jobjectArray values, OwnedTempl
 
 // A new java.text.SimpleDateFormat for "yyyyMMdd" (the digits of a CK_DATE), or null with
 // the JVM's error pending.
-jobject newDateFormat(JNIEnv* env, LocalRef<jclass>& formatClass);
+jobject newDateFormat(JNIEnv* env);
 
 // Refuses a null array argument with "Internal error (Null parameter)"; true when present.
 bool requireArray(JNIEnv* env, jarray array);

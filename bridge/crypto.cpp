@@ -39,9 +39,9 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
     CK_BYTE_PTR passedOutput;
     {
         // Input is only read: nothing is copied back into it, whichever array the output is.
-        ByteArrayElements dataElements(env, data, JNI_ABORT);
+        ByteArrayBuffer dataElements(env, data, JNI_ABORT);
         if (dataElements.get() == nullptr) return -1;  // the JVM's OutOfMemoryError is pending
-        ByteArrayElements outputElements(env, output, 0);
+        ByteArrayBuffer outputElements(env, output, 0);
         if (output != nullptr && outputElements.get() == nullptr) return -1;
         // The lengths the guards read: asking the JVM again would be a second round trip.
         if (dataLength > dataElements.length() || (outputRequired && dataLength > outputElements.length())) {

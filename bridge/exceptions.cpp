@@ -7,20 +7,22 @@
 
 void throwMessageException(JNIEnv* env, const char* message) {
     trace("JNI: Throwing vendor defined exc '%s'...", message);
-    LocalRef<jclass> cls(env, env->FindClass(BRIDGE_CLASS_EXCEPTION));
-    if (!cls) return;
-    env->ThrowNew(cls.get(), message);
+    jclass cls = javaClass(env, JavaClass::Exception);
+    if (cls == nullptr) return;
+    env->ThrowNew(cls, message);
     trace(" Done\n");
 }
 
 static void throwCodeException(JNIEnv* env, CK_RV rv, bool flagged) {
     trace("JNI: Throwing exc number %lx...", rv);
-    jmethodID constructor = nullptr;
-    LocalRef<jclass> cls(env, nullptr);
-    if (!findConstructor(env, BRIDGE_CLASS_EXCEPTION, flagged ? "(IZ)V" : "(I)V", cls, &constructor)) return;
-    jobject created = flagged ? env->NewObject(cls.get(), constructor, ulongToJint(rv),
-                                               rv >= CKR_VENDOR_DEFINED ? JNI_TRUE : JNI_FALSE)
-                              : env->NewObject(cls.get(), constructor, ulongToJint(rv));
+    jclass cls;
+    jmethodID constructor;
+    if (!findConstructor(env, flagged ? JavaConstructor::ExceptionFlagged : JavaConstructor::ExceptionCode, &cls,
+                         &constructor))
+        return;
+    jobject created =
+        flagged ? env->NewObject(cls, constructor, ulongToJint(rv), rv >= CKR_VENDOR_DEFINED ? JNI_TRUE : JNI_FALSE)
+                : env->NewObject(cls, constructor, ulongToJint(rv));
     LocalRef<jobject> exception(env, created);
     if (!exception) return;
     env->Throw(static_cast<jthrowable>(exception.get()));

@@ -7,7 +7,7 @@
 //   results.h     the bridge's own result codes
 //   exceptions.*  PKCS11Exception for failed calls and refusals
 //   peers.*       handles read from Java peers, new peers
-//   lookups.*     Java classes and members looked up for results
+//   lookups.*     Java classes and members, found once per JVM; JNI_OnLoad, JNI_OnUnload
 //   text.*        Cryptoki texts to Java strings
 //   values.h      versions, booleans and numbers between Cryptoki and Java
 //   guards.*      JNI strings, array elements and local references given back in scope

@@ -6,3 +6,25 @@ JStringChars::JStringChars(JNIEnv* env, jstring text)
 JStringChars::~JStringChars() {
     if (chars_ != nullptr) env_->ReleaseStringUTFChars(text_, chars_);
 }
+
+ByteArrayBuffer::ByteArrayBuffer(JNIEnv* env, jbyteArray array, jint releaseMode)
+    : env_(env), array_(array), elements_(nullptr), length_(0), releaseMode_(releaseMode) {
+    if (array == nullptr) return;
+    length_ = env->GetArrayLength(array);
+    if (length_ <= stackLength) {
+        env->GetByteArrayRegion(array, 0, length_, stack_);
+        elements_ = stack_;
+        return;
+    }
+    elements_ = env->GetByteArrayElements(array, nullptr);
+    if (elements_ == nullptr) length_ = 0;
+}
+
+void ByteArrayBuffer::release() {
+    if (elements_ == stack_) {
+        if (releaseMode_ != JNI_ABORT) env_->SetByteArrayRegion(array_, 0, length_, stack_);
+    } else if (elements_ != nullptr) {
+        env_->ReleaseByteArrayElements(array_, elements_, releaseMode_);
+    }
+    elements_ = nullptr;
+}

@@ -68,6 +68,30 @@ private:
 using ByteArrayElements = ArrayElements<jbyteArray, jbyte>;
 using IntArrayElements = ArrayElements<jintArray, jint>;
 
+// The bytes of a Java byte array as ByteArrayElements gives them, but a short array is copied
+// to the stack rather than to a heap block of the JVM: the same bytes in, and with mode 0 every
+// byte back when released. Longer arrays take the JVM's elements.
+class ByteArrayBuffer {
+public:
+    ByteArrayBuffer(JNIEnv* env, jbyteArray array, jint releaseMode);
+    ~ByteArrayBuffer() { release(); }
+    ByteArrayBuffer(const ByteArrayBuffer&) = delete;
+    ByteArrayBuffer& operator=(const ByteArrayBuffer&) = delete;
+    jbyte* get() const { return elements_; }
+    CK_BYTE_PTR bytes() const { return reinterpret_cast<CK_BYTE_PTR>(elements_); }
+    jsize length() const { return length_; }
+    void release();
+
+private:
+    static constexpr jsize stackLength = 512;  // an RSA-4096 signature
+    JNIEnv* env_;
+    jbyteArray array_;
+    jbyte* elements_;
+    jsize length_;
+    jint releaseMode_;
+    jbyte stack_[stackLength];
+};
+
 // A local reference deleted when it leaves scope.
 template <typename T>
 class LocalRef {

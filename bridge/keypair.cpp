@@ -13,16 +13,16 @@ constexpr CK_ATTRIBUTE_TYPE CKA_VENDOR_UTILITY_KEY = 0x80006001UL;
 static jobjectArray keyPairResult(JNIEnv* env, jobject session, CK_OBJECT_HANDLE publicKey,
                                   CK_OBJECT_HANDLE privateKey) {
     trace("JNI: creating 2 jobject PKCS11Object...");
-    LocalRef<jclass> peerClass(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, peerClass, &constructor)) return nullptr;
-    LocalRef<jobject> publicPeer(env, env->NewObject(peerClass.get(), constructor, session, ulongToJint(publicKey)));
+    jclass peerClass;
+    jmethodID constructor;
+    if (!findConstructor(env, JavaConstructor::Object, &peerClass, &constructor)) return nullptr;
+    LocalRef<jobject> publicPeer(env, env->NewObject(peerClass, constructor, session, ulongToJint(publicKey)));
     if (!publicPeer) return nullptr;
-    LocalRef<jobject> privatePeer(env, env->NewObject(peerClass.get(), constructor, session, ulongToJint(privateKey)));
+    LocalRef<jobject> privatePeer(env, env->NewObject(peerClass, constructor, session, ulongToJint(privateKey)));
     if (!privatePeer) return nullptr;
-    LocalRef<jclass> objectClass(env, env->FindClass("java/lang/Object"));
-    if (!objectClass) return nullptr;
-    jobjectArray pair = env->NewObjectArray(2, objectClass.get(), nullptr);
+    jclass objectClass = javaClass(env, JavaClass::JavaObject);
+    if (objectClass == nullptr) return nullptr;
+    jobjectArray pair = env->NewObjectArray(2, objectClass, nullptr);
     if (pair == nullptr) return nullptr;
     env->SetObjectArrayElement(pair, 0, publicPeer.get());
     env->SetObjectArrayElement(pair, 1, privatePeer.get());

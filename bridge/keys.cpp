@@ -32,7 +32,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKey(JNIEnv* env, jobject 
     CK_RV rv = bridgeGenerateKey(session, &mechanism, templ.entries, templ.count, &key);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating 2 jobject PKCS11Object...");
-    return newPeer(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, self, key);
+    return newPeer(env, JavaConstructor::Object, self, key);
 }
 
 BRIDGE_NATIVE(jint)
@@ -59,7 +59,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(JNIEnv* env, jobject self
     CK_ULONG length;
     CK_BYTE_PTR output;
     {
-        ByteArrayElements outputElements(env, wrapped, 0);
+        ByteArrayBuffer outputElements(env, wrapped, 0);
         if (outputElements.get() == nullptr) return -1;
         output = outputElements.bytes();
         capacity = jintToUlong(outputElements.length());
@@ -97,7 +97,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_unwrapKey(JNIEnv* env, jobject se
     CK_RV rv;
     CK_OBJECT_HANDLE key = 0;
     {
-        ByteArrayElements wrappedElements(env, wrapped, JNI_ABORT);
+        ByteArrayBuffer wrappedElements(env, wrapped, JNI_ABORT);
         if (wrappedElements.get() == nullptr) return nullptr;
         trace("(session= %li)\n", session);
         rv = bridgeUnwrapKey(session, &mechanism, unwrappingHandle, wrappedElements.bytes(), jintToUlong(wrappedLength),
@@ -105,7 +105,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_unwrapKey(JNIEnv* env, jobject se
     }
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating PKCS11Object (%li)...", key);
-    jobject peer = newPeer(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, self, key);
+    jobject peer = newPeer(env, JavaConstructor::Object, self, key);
     if (peer == nullptr) return nullptr;
     trace("OK\n");
     return peer;

@@ -43,14 +43,12 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11_getInfo(JNIEnv* e
     CK_RV rv = bridgeGetInfo(&info);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11Info...");
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, "it/vantrel/pkcs11/PKCS11Info", "(ILjava/lang/String;ILjava/lang/String;I)V", cls,
-                         &constructor))
-        return nullptr;
+    jclass cls;
+    jmethodID constructor;
+    if (!findConstructor(env, JavaConstructor::Info, &cls, &constructor)) return nullptr;
     LocalRef<jstring> manufacturer(env, paddedToJString(env, info.manufacturerID, sizeof info.manufacturerID));
     LocalRef<jstring> description(env, paddedToJString(env, info.libraryDescription, sizeof info.libraryDescription));
-    jobject result = env->NewObject(cls.get(), constructor, versionToInt(info.cryptokiVersion), manufacturer.get(),
+    jobject result = env->NewObject(cls, constructor, versionToInt(info.cryptokiVersion), manufacturer.get(),
                                     ulongToJint(info.flags), description.get(), versionToInt(info.libraryVersion));
     if (result == nullptr) return nullptr;
     trace("OK\n");
@@ -67,15 +65,15 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self, j
     if (throwIfFailed(env, rv)) return nullptr;
     if (count == 0) return nullptr;
     trace("JNI: creating array of %li PKCS11Slot\n", count);
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, BRIDGE_CLASS_SLOT, BRIDGE_CTOR_SLOT, cls, &constructor)) return nullptr;
-    LocalRef<jobjectArray> array(env, env->NewObjectArray(static_cast<jsize>(count), cls.get(), nullptr));
+    jclass cls;
+    jmethodID constructor;
+    if (!findConstructor(env, JavaConstructor::Slot, &cls, &constructor)) return nullptr;
+    LocalRef<jobjectArray> array(env, env->NewObjectArray(static_cast<jsize>(count), cls, nullptr));
     if (!array) return nullptr;
     for (CK_ULONG i = 0; i < count; i++) {
         trace("JNI: adding element %li ...", i);
         trace(" value= %li ...", slots.get()[i]);
-        LocalRef<jobject> slot(env, env->NewObject(cls.get(), constructor, self, ulongToJint(slots.get()[i])));
+        LocalRef<jobject> slot(env, env->NewObject(cls, constructor, self, ulongToJint(slots.get()[i])));
         if (!slot) return nullptr;
         env->SetObjectArrayElement(array.get(), static_cast<jsize>(i), slot.get());
         trace(" OK\n");
@@ -130,24 +128,24 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject se
     if (!fetchRsaCredential(env, alias, selector, pin, &slotID, &sessionHandle, handles)) return nullptr;
 
     trace("JNI: creating PKCS11Slot\n");
-    LocalRef<jclass> slotClass(env, nullptr);
-    jmethodID slotConstructor = nullptr;
-    if (!findConstructor(env, BRIDGE_CLASS_SLOT, BRIDGE_CTOR_SLOT, slotClass, &slotConstructor)) return nullptr;
+    jclass slotClass;
+    jmethodID slotConstructor;
+    if (!findConstructor(env, JavaConstructor::Slot, &slotClass, &slotConstructor)) return nullptr;
     trace(" value= %li ...", slotID);
-    LocalRef<jobject> slot(env, env->NewObject(slotClass.get(), slotConstructor, self, ulongToJint(slotID)));
+    LocalRef<jobject> slot(env, env->NewObject(slotClass, slotConstructor, self, ulongToJint(slotID)));
     if (!slot) return nullptr;
     trace(" slot OK\n");
 
     trace("JNI: creating PKCS11Session...");
-    LocalRef<jobject> session(env, newPeer(env, BRIDGE_CLASS_SESSION, BRIDGE_CTOR_SESSION, slot.get(), sessionHandle));
+    LocalRef<jobject> session(env, newPeer(env, JavaConstructor::Session, slot.get(), sessionHandle));
     if (!session) return nullptr;
     trace(" session OK\n");
 
     trace("JNI: creating array PKCS11Object...");
-    LocalRef<jclass> objectClass(env, nullptr);
-    jmethodID objectConstructor = nullptr;
-    if (!findConstructor(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, objectClass, &objectConstructor)) return nullptr;
-    LocalRef<jobjectArray> array(env, env->NewObjectArray(3, objectClass.get(), nullptr));
+    jclass objectClass;
+    jmethodID objectConstructor;
+    if (!findConstructor(env, JavaConstructor::Object, &objectClass, &objectConstructor)) return nullptr;
+    LocalRef<jobjectArray> array(env, env->NewObjectArray(3, objectClass, nullptr));
     if (!array) return nullptr;
     for (jsize i = 0; i < 3; i++) {
         trace("JNI: adding element %li ...", static_cast<long>(i));
@@ -156,7 +154,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject se
         } else {
             trace("%li found", handles[i]);
             LocalRef<jobject> object(
-                env, env->NewObject(objectClass.get(), objectConstructor, session.get(), ulongToJint(handles[i])));
+                env, env->NewObject(objectClass, objectConstructor, session.get(), ulongToJint(handles[i])));
             if (!object) return nullptr;
             env->SetObjectArrayElement(array.get(), i, object.get());
         }

@@ -172,7 +172,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getBigIntegerAttributeValue(JNIEnv
     LocalRef<jbyteArray> magnitude(env, env->NewByteArray(length + 1));
     if (!magnitude) return nullptr;
     env->SetByteArrayRegion(magnitude.get(), 1, length, reinterpret_cast<const jbyte*>(value.bytes()));
-    jobject number = newObject(env, "java/math/BigInteger", "([B)V", magnitude.get());
+    jobject number = newObject(env, JavaConstructor::BigInteger, magnitude.get());
     if (number == nullptr) return nullptr;
     trace("OK\n");
     return number;
@@ -206,10 +206,9 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getDateAttributeValue(JNIEnv* env,
     LocalRef<jstring> text(env, utf8ToJString(env, digits, dateLength));
     if (!text) return nullptr;
     trace("JNI: creating jobject Date...");
-    LocalRef<jclass> formatClass(env, nullptr);
-    LocalRef<jobject> formatter(env, newDateFormat(env, formatClass));
+    LocalRef<jobject> formatter(env, newDateFormat(env));
     if (!formatter) return nullptr;
-    jmethodID parse = env->GetMethodID(formatClass.get(), "parse", "(Ljava/lang/String;)Ljava/util/Date;");
+    jmethodID parse = javaMethod(env, JavaMethod::ParseDate);
     if (parse == nullptr) return nullptr;
     jobject date = env->CallObjectMethod(formatter.get(), parse, text.get());
     if (env->ExceptionCheck() || date == nullptr) return nullptr;  // ParseException reaches the caller
@@ -221,10 +220,10 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getDateAttributeValue(JNIEnv* env,
 
 // Wraps an int or boolean result of a typed getter unless that getter raised.
 template <typename Value>
-static jobject boxValue(JNIEnv* env, Value value, const char* traceText, const char* className, const char* signature) {
+static jobject boxValue(JNIEnv* env, Value value, const char* traceText, JavaConstructor box) {
     if (env->ExceptionCheck()) return nullptr;
     trace("%s", traceText);
-    jobject boxed = newObject(env, className, signature, value);
+    jobject boxed = newObject(env, box, value);
     if (boxed == nullptr) return nullptr;
     trace("OK\n");
     return boxed;
@@ -234,11 +233,11 @@ BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getAttributeValue(JNIEnv* env, jobject self, jint type) {
     switch (kindOfType(jintToUlong(type))) {
         case ValueKind::Int:
-            return boxValue(env, readInt(env, self, type), "JNI: creating jobject Integer...", "java/lang/Integer",
-                            "(I)V");
+            return boxValue(env, readInt(env, self, type), "JNI: creating jobject Integer...",
+                            JavaConstructor::Integer);
         case ValueKind::Boolean:
-            return boxValue(env, readBool(env, self, type), "JNI: creating jobject Boolean...", "java/lang/Boolean",
-                            "(Z)V");
+            return boxValue(env, readBool(env, self, type), "JNI: creating jobject Boolean...",
+                            JavaConstructor::Boolean);
         case ValueKind::String:
             return Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getStringAttributeValue(env, self, type);
         case ValueKind::ByteArray:

@@ -5,6 +5,7 @@
 #include <jni.h>
 
 #include "cryptoki.h"
+#include "lookups.h"
 
 #define BRIDGE_CLASS_MODULE "it/vantrel/pkcs11/nat/NativePKCS11"
 #define BRIDGE_CLASS_SLOT "it/vantrel/pkcs11/nat/NativePKCS11Slot"
@@ -14,12 +15,14 @@
 #define BRIDGE_CTOR_SESSION "(Lit/vantrel/pkcs11/nat/NativePKCS11Slot;I)V"
 #define BRIDGE_CTOR_OBJECT "(Lit/vantrel/pkcs11/nat/NativePKCS11Session;I)V"
 
-// Each reads the peer's field on every call. A null peer or a peer without the field leaves
-// a Java exception pending and returns false; the native then returns at once.
+// Each reads the field of the declared peer class, which subclasses of the peers inherit. A
+// null peer, or a field that cannot be found, leaves a Java exception pending and returns
+// false; the native then returns at once.
 bool getSlotHandle(JNIEnv* env, jobject slot, CK_SLOT_ID* handle);
 bool getSessionHandle(JNIEnv* env, jobject session, CK_SESSION_HANDLE* handle);
 bool getObjectHandle(JNIEnv* env, jobject object, CK_OBJECT_HANDLE* handle);
 bool getObjectSessionHandle(JNIEnv* env, jobject object, CK_SESSION_HANDLE* handle);
 
-// A new peer (slot, session or object) built from its owner and a handle; null on failure.
-jobject newPeer(JNIEnv* env, const char* className, const char* signature, jobject owner, CK_ULONG handle);
+// A new peer (JavaConstructor Slot, Session or Object) built from its owner and a handle;
+// null on failure.
+jobject newPeer(JNIEnv* env, JavaConstructor peer, jobject owner, CK_ULONG handle);

@@ -8,7 +8,7 @@
 constexpr CK_ATTRIBUTE_TYPE CKA_VENDOR_CERTIFICATE_VALUE = 0x80002000UL;
 
 static jobject newObjectPeer(JNIEnv* env, jobject session, CK_OBJECT_HANDLE object) {
-    return newPeer(env, BRIDGE_CLASS_OBJECT, BRIDGE_CTOR_OBJECT, session, object);
+    return newPeer(env, JavaConstructor::Object, session, object);
 }
 
 BRIDGE_NATIVE(void)

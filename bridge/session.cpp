@@ -33,8 +33,8 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JN
     CK_RV rv = bridgeGetSessionInfo(session, &info);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11SessionInfo...");
-    jobject result = newObject(env, "it/vantrel/pkcs11/PKCS11SessionInfo", "(III)V", ulongToJint(info.state),
-                               ulongToJint(info.flags), ulongToJint(info.ulDeviceError));
+    jobject result = newObject(env, JavaConstructor::SessionInfo, ulongToJint(info.state), ulongToJint(info.flags),
+                               ulongToJint(info.ulDeviceError));
     if (result == nullptr) return nullptr;
     trace("OK\n");
     return result;

@@ -20,16 +20,13 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getInfo(JNIEn
     CK_RV rv = bridgeGetSlotInfo(slot, &info);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11SlotInfo...");
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, "it/vantrel/pkcs11/PKCS11SlotInfo", "(Ljava/lang/String;Ljava/lang/String;III)V", cls,
-                         &constructor))
-        return nullptr;
+    jclass cls;
+    jmethodID constructor;
+    if (!findConstructor(env, JavaConstructor::SlotInfo, &cls, &constructor)) return nullptr;
     LocalRef<jstring> description(env, paddedToJString(env, info.slotDescription, sizeof info.slotDescription));
     LocalRef<jstring> manufacturer(env, paddedToJString(env, info.manufacturerID, sizeof info.manufacturerID));
-    jobject result =
-        env->NewObject(cls.get(), constructor, description.get(), manufacturer.get(), ulongToJint(info.flags),
-                       versionToInt(info.hardwareVersion), versionToInt(info.firmwareVersion));
+    jobject result = env->NewObject(cls, constructor, description.get(), manufacturer.get(), ulongToJint(info.flags),
+                                    versionToInt(info.hardwareVersion), versionToInt(info.firmwareVersion));
     if (result == nullptr) return nullptr;
     trace("OK\n");
     return result;
@@ -43,20 +40,16 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenInfo(
     CK_RV rv = bridgeGetTokenInfo(slot, &info);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11TokenInfo...");
-    LocalRef<jclass> cls(env, nullptr);
-    jmethodID constructor = nullptr;
-    if (!findConstructor(env, "it/vantrel/pkcs11/PKCS11TokenInfo",
-                         "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;"
-                         "IIIIIIIIIIIIILjava/lang/String;)V",
-                         cls, &constructor))
-        return nullptr;
+    jclass cls;
+    jmethodID constructor;
+    if (!findConstructor(env, JavaConstructor::TokenInfo, &cls, &constructor)) return nullptr;
     LocalRef<jstring> label(env, paddedToJString(env, info.label, sizeof info.label));
     LocalRef<jstring> manufacturer(env, paddedToJString(env, info.manufacturerID, sizeof info.manufacturerID));
     LocalRef<jstring> model(env, paddedToJString(env, info.model, sizeof info.model));
     LocalRef<jstring> serial(env, paddedToJString(env, info.serialNumber, sizeof info.serialNumber));
     LocalRef<jstring> utcTime(env, paddedToJString(env, info.utcTime, sizeof info.utcTime));
     jobject result = env->NewObject(
-        cls.get(), constructor, label.get(), manufacturer.get(), model.get(), serial.get(), ulongToJint(info.flags),
+        cls, constructor, label.get(), manufacturer.get(), model.get(), serial.get(), ulongToJint(info.flags),
         ulongToJint(info.ulMaxSessionCount), ulongToJint(info.ulSessionCount), ulongToJint(info.ulMaxRwSessionCount),
         ulongToJint(info.ulRwSessionCount), ulongToJint(info.ulMaxPinLen), ulongToJint(info.ulMinPinLen),
         ulongToJint(info.ulTotalPublicMemory), ulongToJint(info.ulFreePublicMemory),
@@ -88,11 +81,15 @@ BRIDGE_NATIVE(jintArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanis
     trace("JNI: creating array of %li Mechanism...", count);
     LocalRef<jintArray> array(env, env->NewIntArray(static_cast<jsize>(count)));
     if (!array) return nullptr;
-    // Copied one by one: a 64-bit CK_ULONG is not a jint.
+    // A 64-bit CK_ULONG is not a jint: the list is narrowed in place (a jint is never wider,
+    // so each one lands where values already read were) and handed over in one call.
+    static_assert(sizeof(jint) <= sizeof(CK_MECHANISM_TYPE), "narrowed in place");
+    jint* types = reinterpret_cast<jint*>(mechanisms.get());
     for (CK_ULONG i = 0; i < count; i++) {
         jint type = ulongToJint(mechanisms.get()[i]);
-        env->SetIntArrayRegion(array.get(), static_cast<jsize>(i), 1, &type);
+        std::memcpy(&types[i], &type, sizeof type);
     }
+    env->SetIntArrayRegion(array.get(), 0, static_cast<jsize>(count), types);
     trace("OK\n");
     return array.release();
 }
@@ -109,7 +106,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanismInfo(JNIEnv* env, jobjec
     CK_RV rv = bridgeGetMechanismInfo(slot, type, &info);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject PKCS11MechanismInfo...");
-    jobject result = newObject(env, "it/vantrel/pkcs11/PKCS11MechanismInfo", "(III)V", ulongToJint(info.ulMinKeySize),
+    jobject result = newObject(env, JavaConstructor::MechanismInfo, ulongToJint(info.ulMinKeySize),
                                ulongToJint(info.ulMaxKeySize), ulongToJint(info.flags));
     if (result == nullptr) return nullptr;
     trace("OK\n");
@@ -127,7 +124,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv* env, jobject sel
     CK_RV rv = bridgeOpenSession(slot, jintToUlong(flags), &session);
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject NativePKCS11Session...");
-    jobject result = newPeer(env, BRIDGE_CLASS_SESSION, BRIDGE_CTOR_SESSION, self, session);
+    jobject result = newPeer(env, JavaConstructor::Session, self, session);
     if (result == nullptr) return nullptr;
     trace("OK\n");
     return result;

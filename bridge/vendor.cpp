@@ -74,17 +74,17 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getIdentru
                                 &application))
         return nullptr;
     traceAlways("JNI: creating PKCS11Object (%li)...", application);
-    LocalRef<jclass> cls(env, env->FindClass(BRIDGE_CLASS_OBJECT));
-    if (!cls) {
+    jclass cls = javaClass(env, JavaClass::Object);
+    if (cls == nullptr) {
         traceAlways("Unable to find class NativePKCS11Object");
         return nullptr;
     }
-    jmethodID constructor = env->GetMethodID(cls.get(), "<init>", BRIDGE_CTOR_OBJECT);
-    if (constructor == nullptr) {
+    jmethodID constructor;
+    if (!findConstructor(env, JavaConstructor::Object, &cls, &constructor)) {
         traceAlways("Unable to find constructor for class NativePKCS11Object");
         return nullptr;
     }
-    jobject peer = env->NewObject(cls.get(), constructor, self, ulongToJint(application));
+    jobject peer = env->NewObject(cls, constructor, self, ulongToJint(application));
     if (peer == nullptr) traceAlways("Unable to find construct new object for class NativePKCS11Object");
     return peer;
 }

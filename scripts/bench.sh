@@ -42,15 +42,24 @@ if [ "${1:-}" = "--profile" ]; then
   profiles=$out/callgrind  # kept for callgrind_annotate
   rm -rf "$profiles"
   mkdir -p "$profiles"
-  for workload in session_info attribute_label aes_ecb_16 find_100 slot_list; do
+  for workload in session_info attribute_label aes_ecb_16 find_100 slot_list token_info mechanism_list \
+    certificate_value_1k create_object_6 find_1000 session_info_traced; do
     n=$calls
-    [ "$workload" = find_100 ] && n=$((calls / 40))
+    case "$workload" in
+      find_100) n=$((calls / 40)) ;;
+      find_1000) n=$((calls / 400)) ;;
+    esac
+    # The traced row traces into the trace file of its own folder.
+    debug=()
+    [ "$workload" = session_info_traced ] && debug=(env PKCS11_OXL_DEBUG=2)
+    mkdir -p "$work/profile.$workload"
     for way in bridge jdk; do
       echo "callgrind: $workload $way ($n calls)"
-      valgrind --tool=callgrind --callgrind-out-file="$profiles/callgrind.$workload.$way" \
+      (cd "$work/profile.$workload" && "${debug[@]}" valgrind --tool=callgrind \
+        --callgrind-out-file="$profiles/callgrind.$workload.$way" \
         --toggle-collect='Java_it_vantrel_pkcs11_*' --toggle-collect='Java_sun_security_pkcs11_wrapper_*' \
         --zero-before=Java_it_vantrel_pkcs11_nat_NativePKCS11_getBridgeVersion \
-        "${p11bench[@]}" profile "$module" "$workload" "$n" "$way" >/dev/null 2>"$work/valgrind.log" ||
+        "${p11bench[@]}" profile "$module" "$workload" "$n" "$way" >/dev/null 2>"$work/valgrind.log") ||
         { cat "$work/valgrind.log" >&2; exit 1; }
       echo "$n" >"$profiles/calls.$workload.$way"
     done
@@ -63,6 +72,11 @@ fi
 echo "token: floor, then bridge and JDK wrapper ($reps repetitions)"
 "$P11FLOOR" "$module" "$reps" >"$work/token.csv"
 "${p11bench[@]}" run "$module" "$reps" >>"$work/token.csv"
+# The traced row in a JVM of its own: once on, the trace stays on for the process. Standard
+# output goes to the trace file with it, so the samples go to a file of their own.
+mkdir "$work/traced"
+(cd "$work/traced" && PKCS11_OXL_DEBUG=2 "${p11bench[@]}" run "$module" "$reps" "$work/traced.csv" >/dev/null)
+cat "$work/traced.csv" >>"$work/token.csv"
 
 echo "service: tavo2 and floors ($reps repetitions)"
 mkdir "$work/service"

@@ -36,12 +36,13 @@ function(add_junit_suite)
 endfunction()
 
 # JUNIT_SANITIZER_ENVIRONMENT: what a JVM needs to load libraries of a sanitized build (the ASan
-# runtime first; the JVM's own leaks and its SIGSEGV-based null checks are not ours).
+# runtime first; the JVM's own leaks, its SIGSEGV-based null checks and the faults listed in
+# junit_asan.supp are not ours).
 set(JUNIT_SANITIZER_ENVIRONMENT)
 if(VANTREL_SANITIZE)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
                   OUTPUT_VARIABLE junit_asan_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
   set(JUNIT_SANITIZER_ENVIRONMENT "LD_PRELOAD=${junit_asan_runtime}"
-      "ASAN_OPTIONS=detect_leaks=0:handle_segv=0:allow_user_segv_handler=1:use_sigaltstack=0:abort_on_error=1"
+      "ASAN_OPTIONS=detect_leaks=0:handle_segv=0:allow_user_segv_handler=1:use_sigaltstack=0:abort_on_error=1:suppressions=${CMAKE_CURRENT_LIST_DIR}/junit_asan.supp"
       "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
 endif()

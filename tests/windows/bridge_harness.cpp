@@ -1,7 +1,8 @@
 // Drives p11bridge.dll without a Java runtime: the module natives are called through their
 // exports with our JNI double, one step per argument, and each outcome is printed as a line.
 // Usage: bridge_harness <p11bridge.dll> <module path> step...
-// Steps: load, init, info, slots (token present), allslots, final.
+// Steps: load, init, info, slots (token present), allslots, final, and the library entry points
+// onload and onunload (which reports the weak references the bridge still holds).
 #include <windows.h>
 
 #include "symbol.h"
@@ -18,6 +19,8 @@ using LoadFn = jlong(JNICALL*)(JNIEnv*, jobject, jstring);
 using VoidFn = void(JNICALL*)(JNIEnv*, jobject);
 using ObjectFn = jobject(JNICALL*)(JNIEnv*, jobject);
 using SlotsFn = jobjectArray(JNICALL*)(JNIEnv*, jobject, jboolean);
+using OnLoadFn = jint(JNICALL*)(JavaVM*, void*);
+using OnUnloadFn = void(JNICALL*)(JavaVM*, void*);
 
 const char kNativePrefix[] = "Java_it_vantrel_pkcs11_nat_NativePKCS11_";
 
@@ -97,6 +100,16 @@ int main(int argc, char** argv) {
             auto getSlotList = native<SlotsFn>(bridge, "getSlotList");
             if (getSlotList == nullptr) return 1;
             result = fakejni::describe(getSlotList(env, self, step == "slots" ? JNI_TRUE : JNI_FALSE));
+        } else if (step == "onload") {
+            auto onLoad = exportedFunction<OnLoadFn>(bridge, "JNI_OnLoad");
+            if (onLoad == nullptr) return 1;
+            result = "version " + std::to_string(onLoad(fakejni::vm(), nullptr));
+        } else if (step == "onunload") {
+            auto onUnload = exportedFunction<OnUnloadFn>(bridge, "JNI_OnUnload");
+            if (onUnload == nullptr) return 1;
+            int held = fakejni::liveWeakRefs();
+            onUnload(fakejni::vm(), nullptr);
+            result = std::to_string(held) + " weak references, " + std::to_string(fakejni::liveWeakRefs()) + " left";
         } else {
             std::printf("unknown step %s\n", step.c_str());
             return 2;

@@ -24,6 +24,9 @@ SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "winscard.dll", "advapi32.dll", "us
 
 JNI_WIDE_TYPES = {"jlong", "jdouble"}
 
+# The bridge's library entry points (JavaVM pointer and reserved pointer).
+JNI_LIBRARY_ENTRIES = [("JNI_OnLoad", 8), ("JNI_OnUnload", 8)]
+
 
 def jni_natives(header_dir, prefix):
     """(name, argument bytes) of every native declared in the headers of classes under prefix."""
@@ -179,7 +182,7 @@ def check(target, locate, objdump, jni_headers, service_table, version=None):
     atr = jni_natives(jni_headers, "it_vantrel_tirvex_util_ATR")
     service = service_exports(service_table)
     deliverables = [
-        ("bridge/p11bridge.dll", jni_names(bridge, target), {}),
+        ("bridge/p11bridge.dll", jni_names(bridge + JNI_LIBRARY_ENTRIES, target), {}),
         ("atr/atrprobe.dll", {"getatrstr", "?csgetatr@@YAHXZ"}, {}),
         ("atr/atrprobejni2.dll", jni_names(atr, target), {"atrprobe.dll": {"getatrstr"}}),
         ("service/tavo2.dll", plain_and_decorated(service, target), {}),

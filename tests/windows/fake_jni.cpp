@@ -13,6 +13,7 @@ namespace {
 
 Behaviour behaviour;
 std::set<Ref*> live;
+std::set<Ref*> weak;  // weak global references not yet deleted
 Ref* pending = nullptr;
 jint attachResult = JNI_OK;
 std::deque<Method> methods;
@@ -173,6 +174,19 @@ void JNICALL DeleteLocalRef(JNIEnv*, jobject ref) {
     if (live.erase(asRef(ref)) == 0) journalf("DeleteLocalRef of a reference that is not live");
 }
 
+// A weak global reference is a reference of its own to the same thing; local ones going away
+// leave it alone.
+jweak JNICALL NewWeakGlobalRef(JNIEnv*, jobject object) {
+    if (object == nullptr) return nullptr;
+    Ref* ref = new Ref(*asRef(object));
+    weak.insert(ref);
+    return handle<jweak>(ref);
+}
+void JNICALL DeleteWeakGlobalRef(JNIEnv*, jweak ref) {
+    if (ref == nullptr) return;
+    if (weak.erase(asRef(ref)) == 0) journalf("DeleteWeakGlobalRef of a reference that is not a weak global");
+}
+
 jfieldID JNICALL GetFieldID(JNIEnv*, jclass, const char* name, const char*) {
     fieldNames.push_back(name);
     return reinterpret_cast<jfieldID>(&fieldNames.back());
@@ -299,6 +313,8 @@ void install(const Behaviour& chosen) {
     functions.Throw = Throw;
     functions.ThrowNew = ThrowNew;
     functions.DeleteLocalRef = DeleteLocalRef;
+    functions.NewWeakGlobalRef = NewWeakGlobalRef;
+    functions.DeleteWeakGlobalRef = DeleteWeakGlobalRef;
     functions.GetFieldID = GetFieldID;
     functions.GetIntField = GetIntField;
     functions.GetObjectField = GetObjectField;
@@ -345,6 +361,7 @@ void throwNew(const char* className, const char* message) {
 
 Ref* pendingException() { return pending; }
 int liveLocalRefs() { return static_cast<int>(live.size()); }
+int liveWeakRefs() { return static_cast<int>(weak.size()); }
 void dropLocalRefs() { live.clear(); }
 void setAttachResult(jint result) { attachResult = result; }
 

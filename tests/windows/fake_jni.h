@@ -50,6 +50,7 @@ jstring newString(const std::string& text);
 void throwNew(const char* className, const char* message);
 Ref* pendingException();
 int liveLocalRefs();
+int liveWeakRefs();  // weak global references made and not deleted
 // Forgets every live reference (the JVM does that when a native returns or a thread detaches).
 void dropLocalRefs();
 std::string describe(jobject ref);  // "null", a string's text in quotes, or the object with its arguments

@@ -575,12 +575,14 @@ TEST_F(BridgeModule, InitialiseReadInformationListSlotsFinalise) {
     WineRun run = harness(
         "info.cryptokiVersion 2.40\ninfo.flags 0x80000001\ninfo.manufacturerID Wine maker\n"
         "info.libraryVersion 3.7\nslots 1 0xFFFFFFFF 7\nslots.noToken 7\n",
-        "load init info slots allslots final");
+        "onload load init info slots allslots final onunload");
     ASSERT_EQ(0, run.status) << run.output;
     const std::string module = "it/vantrel/pkcs11/nat/NativePKCS11()";
     const std::string slot = "it/vantrel/pkcs11/nat/NativePKCS11Slot";
     // 32-bit CK_ULONG values reach Java with all their bits: 0xFFFFFFFF as -1, the flags as is.
+    // The classes found once (PKCS11Info, NativePKCS11Slot) are all given back at unload.
     EXPECT_EQ(
+        "onload: version 65542\n"
         "load: function list\n"
         "init: ok\n"
         "info: it/vantrel/pkcs11/PKCS11Info(552, \"Wine maker                      \", -2147483647, "
@@ -591,7 +593,8 @@ TEST_F(BridgeModule, InitialiseReadInformationListSlotsFinalise) {
             "allslots: " +
             slot + "[3]{" + slot + "(" + module + ", 1), " + slot + "(" + module + ", -1), " + slot + "(" + module +
             ", 7)}\n"
-            "final: ok\n",
+            "final: ok\n"
+            "onunload: 2 weak references, 0 left\n",
         run.output);
     EXPECT_EQ(
         "C_GetFunctionList\n"

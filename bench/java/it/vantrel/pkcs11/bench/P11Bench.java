@@ -17,8 +17,12 @@ import sun.security.pkcs11.wrapper.PKCS11;
  * process against one module, the two ways interleaved in every repetition so that both see
  * the same machine load.
  *
- *   run MODULE REPS                  one line "workload,bridge|jdk,ns per call" per repetition
+ *   run MODULE REPS [OUT]            one line "workload,bridge|jdk,ns per call" per repetition,
+ *                                    to OUT (default standard output)
  *   profile MODULE WORKLOAD CALLS [bridge|jdk]   one way's calls only, for an instruction counter
+ *
+ * With PKCS11_OXL_DEBUG set the bridge traces (to jpkcs110.log for "2", which then is standard
+ * output too): run measures only the traced row, session_info_traced.
  */
 public final class P11Bench {
     // Agreed with p11floor (bench_token.h).
@@ -27,16 +31,27 @@ public final class P11Bench {
     static final String RSA_LABEL = "bench-rsa";
     static final String FIND_LABEL = "bench-find";
     static final int FIND_COUNT = 100;
+    static final String FIND_LARGE_LABEL = "bench-find-1000";
+    static final int FIND_LARGE_COUNT = 1000;
+    static final String CERT_LABEL = "bench-cert";
+    static final int CERT_LENGTH = 1024;
+    static final String CREATE_LABEL = "bench-created";
+    static final String TRACED = "session_info_traced";
     static final int SIGN_DATA_LENGTH = 64;
 
     static final int CKO_DATA = 0;
+    static final int CKO_CERTIFICATE = 1;
+    static final int CKC_X_509 = 0;
     static final int CKO_PRIVATE_KEY = 3;
     static final int CKO_SECRET_KEY = 4;
     static final int CKA_CLASS = 0;
     static final int CKA_TOKEN = 1;
     static final int CKA_PRIVATE = 2;
     static final int CKA_LABEL = 3;
+    static final int CKA_APPLICATION = 0x10;
     static final int CKA_VALUE = 0x11;
+    static final int CKA_CERTIFICATE_TYPE = 0x80;
+    static final int CKA_SUBJECT = 0x101;
     static final int CKA_ENCRYPT = 0x104;
     static final int CKA_SIGN = 0x108;
     static final int CKA_VERIFY = 0x10A;
@@ -65,7 +80,7 @@ public final class P11Bench {
 
     public static void main(String[] args) throws Exception {
         if (args.length < 2) {
-            System.err.println("usage: P11Bench run MODULE REPS | profile MODULE WORKLOAD CALLS [bridge|jdk]");
+            System.err.println("usage: P11Bench run MODULE REPS [OUT] | profile MODULE WORKLOAD CALLS [bridge|jdk]");
             System.exit(2);
         }
         NativePKCS11 module = new NativePKCS11();
@@ -80,6 +95,8 @@ public final class P11Bench {
             return;
         }
         int reps = args.length > 2 ? Integer.parseInt(args[2]) : 7;
+        boolean traced = System.getenv("PKCS11_OXL_DEBUG") != null;
+        workloads = workloads.stream().filter(w -> w.name().equals(TRACED) == traced).toList();
         // Warm-up: enough calls for the JIT to settle on both paths.
         for (int i = 0; i < 3; i++) {
             for (Workload w : workloads) {
@@ -98,7 +115,11 @@ public final class P11Bench {
                 line(out, w.name(), "jdk", bridgeFirst ? second : first);
             }
         }
-        System.out.print(out);
+        if (args.length > 3) {
+            java.nio.file.Files.writeString(java.nio.file.Path.of(args[3]), out);
+        } else {
+            System.out.print(out);
+        }
     }
 
     private static void line(StringBuilder out, String workload, String way, double ns) {
@@ -145,11 +166,12 @@ public final class P11Bench {
         createObjects(jdk, jdkSession);
         NativePKCS11Object aesKey = findBridgeObject(session, CKO_SECRET_KEY, AES_LABEL);
         NativePKCS11Object rsaKey = findBridgeObject(session, CKO_PRIVATE_KEY, RSA_LABEL);
-        int[] findTypes = {CKA_CLASS, CKA_LABEL};
-        Object[] findValues = {Integer.valueOf(CKO_DATA), FIND_LABEL};
+        NativePKCS11Object certificate = findBridgeObject(session, CKO_CERTIFICATE, CERT_LABEL);
         long jdkAesKey = findJdkObject(jdk, jdkSession, CKO_SECRET_KEY, AES_LABEL);
         long jdkRsaKey = findJdkObject(jdk, jdkSession, CKO_PRIVATE_KEY, RSA_LABEL);
-        CK_ATTRIBUTE[] jdkFindTemplate = labelTemplate(CKO_DATA, FIND_LABEL);
+        long jdkCertificate = findJdkObject(jdk, jdkSession, CKO_CERTIFICATE, CERT_LABEL);
+        long jdkSlotId = jdkSlot;
+        NativePKCS11Slot tokenSlot = slot;
         CK_MECHANISM aesMechanism = new CK_MECHANISM(CKM_AES_ECB);
         CK_MECHANISM rsaMechanism = new CK_MECHANISM(CKM_SHA256_RSA_PKCS);
 
@@ -157,6 +179,10 @@ public final class P11Bench {
         byte[] encrypted = new byte[16];
         byte[] toSign = new byte[SIGN_DATA_LENGTH];
         byte[] signature = new byte[256];
+        byte[] createdValue = {1, 2, 3, 4, 5, 6, 7, 8};
+        int[] createTypes = {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_APPLICATION, CKA_VALUE};
+        Object[] createValues = {Integer.valueOf(CKO_DATA), Boolean.FALSE, Boolean.FALSE, CREATE_LABEL, "bench",
+            createdValue};
 
         return List.of(
             new Workload("session_info", 20000,
@@ -183,24 +209,58 @@ public final class P11Bench {
                     jdk.C_SignInit(jdkSession, rsaMechanism, jdkRsaKey);
                     jdk.C_Sign(jdkSession, toSign);
                 }),
-            new Workload("find_100", 200,
-                () -> {
-                    session.findObjectsInit(findTypes, findValues);
-                    int seen = 0;
-                    while (session.findObject() != null) seen++;
-                    session.findObjectsFinal();
-                    expect(seen == FIND_COUNT, "bridge search count " + seen);
-                },
-                () -> {
-                    jdk.C_FindObjectsInit(jdkSession, jdkFindTemplate);
-                    int seen = 0;
-                    while (jdk.C_FindObjects(jdkSession, 1).length > 0) seen++;
-                    jdk.C_FindObjectsFinal(jdkSession);
-                    expect(seen == FIND_COUNT, "JDK wrapper search count " + seen);
-                }),
+            search("find_100", 200, session, jdk, jdkSession, FIND_LABEL, FIND_COUNT),
             new Workload("slot_list", 20000,
                 () -> module.getSlotList(true),
-                () -> jdk.C_GetSlotList(true)));
+                () -> jdk.C_GetSlotList(true)),
+            new Workload("token_info", 20000,
+                () -> tokenSlot.getTokenInfo(),
+                () -> jdk.C_GetTokenInfo(jdkSlotId)),
+            new Workload("mechanism_list", 10000,
+                () -> tokenSlot.getMechanismList(),
+                () -> jdk.C_GetMechanismList(jdkSlotId)),
+            new Workload("certificate_value_1k", 20000,
+                () -> expect(certificate.getByteArrayAttributeValue(CKA_VALUE).length == CERT_LENGTH, "bridge value"),
+                () -> {
+                    CK_ATTRIBUTE[] value = {new CK_ATTRIBUTE(CKA_VALUE)};
+                    jdk.C_GetAttributeValue(jdkSession, jdkCertificate, value);
+                    expect(value[0].getByteArray().length == CERT_LENGTH, "JDK wrapper value");
+                }),
+            // Destroyed again at once, so that the token stays as it was for the other workloads.
+            new Workload("create_object_6", 5000,
+                () -> session.createObject(createTypes, createValues).destroy(),
+                () -> jdk.C_DestroyObject(jdkSession, jdk.C_CreateObject(jdkSession, new CK_ATTRIBUTE[] {
+                    new CK_ATTRIBUTE(CKA_CLASS, (long) CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, false),
+                    new CK_ATTRIBUTE(CKA_PRIVATE, false), new CK_ATTRIBUTE(CKA_LABEL, CREATE_LABEL.toCharArray()),
+                    new CK_ATTRIBUTE(CKA_APPLICATION, "bench".toCharArray()),
+                    new CK_ATTRIBUTE(CKA_VALUE, createdValue)}))),
+            search("find_1000", 20, session, jdk, jdkSession, FIND_LARGE_LABEL, FIND_LARGE_COUNT),
+            new Workload(TRACED, 20000,
+                () -> session.getInfo(),
+                () -> jdk.C_GetSessionInfo(jdkSession)));
+    }
+
+    /** Every data object with the label, one findObject after the other. */
+    private static Workload search(String name, int iterations, NativePKCS11Session session, PKCS11 jdk,
+            long jdkSession, String label, int count) {
+        int[] types = {CKA_CLASS, CKA_LABEL};
+        Object[] values = {Integer.valueOf(CKO_DATA), label};
+        CK_ATTRIBUTE[] jdkTemplate = labelTemplate(CKO_DATA, label);
+        return new Workload(name, iterations,
+            () -> {
+                session.findObjectsInit(types, values);
+                int seen = 0;
+                while (session.findObject() != null) seen++;
+                session.findObjectsFinal();
+                expect(seen == count, "bridge search count " + seen);
+            },
+            () -> {
+                jdk.C_FindObjectsInit(jdkSession, jdkTemplate);
+                int seen = 0;
+                while (jdk.C_FindObjects(jdkSession, 1).length > 0) seen++;
+                jdk.C_FindObjectsFinal(jdkSession);
+                expect(seen == count, "JDK wrapper search count " + seen);
+            });
     }
 
     /**
@@ -220,12 +280,19 @@ public final class P11Bench {
             new CK_ATTRIBUTE[] {
                 new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_LABEL, RSA_LABEL.toCharArray()),
                 new CK_ATTRIBUTE(CKA_PRIVATE, true), new CK_ATTRIBUTE(CKA_SIGN, true)});
-        for (int i = 0; i < FIND_COUNT; i++) {
+        for (int i = 0; i < FIND_COUNT + FIND_LARGE_COUNT; i++) {
+            String label = i < FIND_COUNT ? FIND_LABEL : FIND_LARGE_LABEL;
             jdk.C_CreateObject(session, new CK_ATTRIBUTE[] {
                 new CK_ATTRIBUTE(CKA_CLASS, (long) CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, false),
-                new CK_ATTRIBUTE(CKA_PRIVATE, false), new CK_ATTRIBUTE(CKA_LABEL, FIND_LABEL.toCharArray()),
+                new CK_ATTRIBUTE(CKA_PRIVATE, false), new CK_ATTRIBUTE(CKA_LABEL, label.toCharArray()),
                 new CK_ATTRIBUTE(CKA_VALUE, new byte[] {(byte) i})});
         }
+        byte[] certificate = new byte[CERT_LENGTH];
+        for (int i = 0; i < CERT_LENGTH; i++) certificate[i] = (byte) i;
+        jdk.C_CreateObject(session, new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_CLASS, (long) CKO_CERTIFICATE), new CK_ATTRIBUTE(CKA_CERTIFICATE_TYPE, (long) CKC_X_509),
+            new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_LABEL, CERT_LABEL.toCharArray()),
+            new CK_ATTRIBUTE(CKA_SUBJECT, new byte[] {0x30, 0}), new CK_ATTRIBUTE(CKA_VALUE, certificate)});
     }
 
     private static NativePKCS11Object findBridgeObject(NativePKCS11Session session, int objectClass, String label)

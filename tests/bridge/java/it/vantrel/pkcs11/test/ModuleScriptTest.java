@@ -14,6 +14,13 @@ import it.vantrel.pkcs11.PKCS11Info;
 import it.vantrel.pkcs11.nat.NativePKCS11;
 import it.vantrel.pkcs11.nat.NativePKCS11Slot;
 
+import java.io.File;
+import java.lang.ref.WeakReference;
+import java.lang.reflect.InvocationTargetException;
+import java.net.URL;
+import java.net.URLClassLoader;
+import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.List;
 
 import org.junit.jupiter.api.AfterEach;
@@ -198,5 +205,80 @@ class ModuleScriptTest {
         assertMessage("Not supported", assertThrows(PKCS11Exception.class, () -> module.waitForSlotEvent(0)));
         assertEquals(List.of(), ScriptModule.calls());
         assertEquals("1.16", module.getBridgeVersion());
+    }
+
+    @Test
+    void aClassLoaderThatGoesAwayTakesTheBridgeWithIt() {
+        ScriptModule.script("slots 0 1 5");
+        BridgeProcess run = BridgeProcess.runDriverWithOptions(LoaderCycle.class, List.of("-Xcheck:jni"), null,
+                "loaders");
+        assertEquals(0, run.exitCode, run.stderr);
+        for (int round = 1; round <= 2; round++) {
+            assertTrue(run.stderr.contains("round " + round + ": 3 slots, slot info true, then Internal error, "
+                    + "loader collected"), run.stderr);
+        }
+        assertFalse(run.stderr.contains("WARNING in native method"), run.stderr);
+    }
+
+    /**
+     * Child-process driver: the bridge used twice, each time from a class loader of its own that
+     * is then dropped. The second loader can load the library only after the first one was
+     * collected and the library unloaded with it; it must then find every Java class afresh.
+     */
+    public static final class LoaderCycle {
+        public static void main(String[] args) throws Exception {
+            for (int round = 1; round <= 2; round++) {
+                StringBuilder report = new StringBuilder("round " + round + ": ");
+                WeakReference<ClassLoader> loader = useBridge(report);
+                for (int i = 0; i < 200 && loader.get() != null; i++) {
+                    System.gc();
+                    Thread.sleep(20);
+                }
+                System.err.println(report.append(loader.get() == null ? "loader collected" : "loader kept"));
+            }
+        }
+
+        /** A fresh loader with the bridge's classes; the last one's library may still be unloading. */
+        private static URLClassLoader loaderWithBridge() throws Exception {
+            List<URL> urls = new ArrayList<>();
+            for (String entry : System.getProperty("java.class.path").split(File.pathSeparator)) {
+                urls.add(Path.of(entry).toUri().toURL());
+            }
+            for (int attempt = 0;; attempt++) {
+                URLClassLoader loader = new URLClassLoader(urls.toArray(new URL[0]),
+                        ClassLoader.getPlatformClassLoader());
+                try {
+                    Class.forName("it.vantrel.pkcs11.nat.NativePKCS11", true, loader);
+                    return loader;
+                } catch (UnsatisfiedLinkError | ExceptionInInitializerError e) {
+                    loader.close();
+                    if (attempt == 100) {
+                        throw e;
+                    }
+                    System.gc();
+                    Thread.sleep(50);
+                }
+            }
+        }
+
+        private static WeakReference<ClassLoader> useBridge(StringBuilder report) throws Exception {
+            URLClassLoader loader = loaderWithBridge();
+            Class<?> moduleClass = loader.loadClass("it.vantrel.pkcs11.nat.NativePKCS11");
+            Object module = moduleClass.getConstructor().newInstance();
+            moduleClass.getMethod("loadPKCS11Library", String.class).invoke(module,
+                    System.getProperty("vantrel.scriptModule"));
+            moduleClass.getMethod("libInitialize").invoke(module);
+            Object[] slots = (Object[]) moduleClass.getMethod("getSlotList", boolean.class).invoke(module, false);
+            report.append(slots.length).append(" slots, slot info ")
+                    .append(slots[0].getClass().getMethod("getInfo").invoke(slots[0]) != null);
+            moduleClass.getMethod("libFinalize").invoke(module);
+            try {
+                moduleClass.getMethod("getInfo").invoke(module);
+            } catch (InvocationTargetException e) {
+                report.append(", then ").append(e.getCause().getMessage()).append(", ");
+            }
+            loader.close();
+            return new WeakReference<>(loader);
+        }
     }
 }

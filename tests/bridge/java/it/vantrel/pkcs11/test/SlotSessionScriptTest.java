@@ -152,6 +152,44 @@ class SlotSessionScriptTest {
         assertMessage("Internal error", () -> session(2).logout());
     }
 
+    /** Subclasses of the peers, each hiding the handle field under a field of its own. */
+    static final class OwnSlot extends NativePKCS11Slot {
+        final int slotID = 99;
+
+        OwnSlot(NativePKCS11 module, int slotID) {
+            super(module, slotID);
+        }
+    }
+
+    static final class OwnSession extends NativePKCS11Session {
+        final int sessionID = 98;
+
+        OwnSession(NativePKCS11Slot slot, int sessionID) {
+            super(slot, sessionID);
+        }
+    }
+
+    static final class OwnObject extends NativePKCS11Object {
+        final int objectID = 97;
+        final NativePKCS11Session session = null;
+
+        OwnObject(NativePKCS11Session session, int objectID) {
+            super(session, objectID);
+        }
+    }
+
+    @Test
+    void subclassedPeersAreReadThroughTheirPeerClass() throws PKCS11Exception {
+        bind(ScriptModule.path(), "sessionInfo 5 3 6 0");
+        NativePKCS11Slot slot = new OwnSlot(module, 6);
+        slot.getInfo();
+        NativePKCS11Session session = new OwnSession(slot, 7);
+        session.getInfo();
+        new OwnObject(session, 8).size();
+        assertEquals(List.of("C_GetSlotInfo slot=6", "C_GetSessionInfo session=7",
+                "C_GetObjectSize session=7 object=8"), ScriptModule.calls());
+    }
+
     @Test
     void sessionCallsBeforeInitialiseAreInternalErrors() throws PKCS11Exception {
         ScriptModule.script("");
