@@ -131,7 +131,7 @@ TEST_F(FrameTest, ListingFaultsOfTheModuleAreRefusedWithoutLeaks) {
     writeScript("slots 1 2\nslots.count 0xFFFFFFFFFFFFFFFF\n");
     EXPECT_EQ(BRIDGE_ERR_NO_MEMORY, bridgeGetSlotList(CK_FALSE, &slots, &count));
     writeScript("slots 1 2\nslots.claim 3\n");
-    EXPECT_EQ(CKR_GENERAL_ERROR, bridgeGetSlotList(CK_FALSE, &slots, &count));
+    EXPECT_EQ(BRIDGE_ERR_BAD_ANSWER, bridgeGetSlotList(CK_FALSE, &slots, &count));
     EXPECT_EQ(nullptr, slots);
     EXPECT_EQ(0u, count);
     writeScript("slots \n");
@@ -142,6 +142,11 @@ TEST_F(FrameTest, ListingFaultsOfTheModuleAreRefusedWithoutLeaks) {
     writeScript("mechanisms 1 2 3\nmechanisms.growBy 1\n");
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, bridgeGetMechanismList(0, &mechanisms, &count));
     EXPECT_EQ(nullptr, mechanisms);
+    // Asked for one object, the module claims two.
+    CK_OBJECT_HANDLE object = 9;
+    writeScript("find.handles 4 5\nfind.claim 2\n");
+    EXPECT_EQ(BRIDGE_ERR_BAD_ANSWER, bridgeFindObjects(1, &object));
+    EXPECT_EQ(0u, object);
 }
 
 TEST_F(FrameTest, AttributeValueIsZeroTerminatedAndFaultsAreRefused) {
@@ -157,7 +162,7 @@ TEST_F(FrameTest, AttributeValueIsZeroTerminatedAndFaultsAreRefused) {
     EXPECT_EQ(BRIDGE_ERR_NO_MEMORY, bridgeGetAttributeValue(1, 2, &attribute));
     EXPECT_EQ(nullptr, attribute.pValue);
     writeScript("attribute.3 41\nattribute.3.claim 64\n");
-    EXPECT_EQ(CKR_GENERAL_ERROR, bridgeGetAttributeValue(1, 2, &attribute));
+    EXPECT_EQ(BRIDGE_ERR_BAD_ANSWER, bridgeGetAttributeValue(1, 2, &attribute));
     EXPECT_EQ(nullptr, attribute.pValue);
     writeScript("attribute.3 41424344\nattribute.3.length 2\n");
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, bridgeGetAttributeValue(1, 2, &attribute));
