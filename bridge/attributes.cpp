@@ -154,9 +154,7 @@ bool convertTemplate(JNIEnv* env, jintArray types, jobjectArray values, Template
     bool traced = steps == TemplateSteps::Traced;
     IntArrayElements typeElements(env, types, JNI_ABORT);
     if (templ->capacity > 0 && typeElements.get() == nullptr) {
-        // The JVM's OutOfMemoryError gives way to the bridge's own message.
-        env->ExceptionClear();
-        throwMessageException(env, "Internal error: Out of memory");
+        throwInsteadOfPending(env, "Internal error: Out of memory");
         return false;
     }
     if (traced) trace("JNI: attrA OK\n");
