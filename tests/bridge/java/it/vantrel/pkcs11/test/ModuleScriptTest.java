@@ -121,11 +121,12 @@ class ModuleScriptTest {
     }
 
     @Test
-    void textsTheJvmCannotTakeBecomeNull() throws PKCS11Exception {
-        bind("info.manufacturerID Bad\u00ff\u00fetext", "info.libraryDescription Fine");
+    void textsThatAreNoUtf8BecomeNull() throws PKCS11Exception {
+        // The script holds bytes: F0 9F 98 80 is U+1F600 in standard UTF-8.
+        bind("info.manufacturerID Bad\u00ff\u00fetext", "info.libraryDescription Fine\u00f0\u009f\u0098\u0080");
         PKCS11Info info = module.getInfo();
         assertNull(info.manufacturerID);
-        assertEquals("Fine", info.libraryDescription.trim());
+        assertEquals("Fine\ud83d\ude00", info.libraryDescription.trim());
     }
 
     @Test
