@@ -3,20 +3,46 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <string>
 
 namespace platform {
 
+namespace {
+
+// Plain storage: the libraries holding this layer may be unloaded before their threads end.
+thread_local char failureText[512];
+
+void keepFailureText(const char* text) { std::snprintf(failureText, sizeof failureText, "%s", text); }
+
+// The error code left behind is the load's own (errno cleared first), never an older one.
+LibraryHandle open(const char* path) {
+    errno = 0;
+    LibraryHandle library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    const char* text = library == nullptr ? dlerror() : "";
+    keepFailureText(text != nullptr ? text : "dlopen failed");
+    return library;
+}
+
+LibraryHandle refuse(const char* text) {
+    errno = ENOENT;
+    keepFailureText(text);
+    return nullptr;
+}
+
+}  // namespace
+
 LibraryHandle loadLibrary(const char* path) {
-    if (path == nullptr) return nullptr;
-    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (path == nullptr || *path == '\0') return refuse("no library path given");
+    return open(path);
 }
 
 LibraryHandle loadLibraryByName(const char* fileName) {
-    if (fileName == nullptr) return nullptr;
+    if (fileName == nullptr || *fileName == '\0') return refuse("no library name given");
     std::string local = std::string("./") + fileName;
-    if (access(local.c_str(), F_OK) == 0) return dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
-    return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+    if (access(local.c_str(), F_OK) == 0) return open(local.c_str());
+    return open(fileName);
 }
 
 void* findSymbol(LibraryHandle library, const char* name) {
@@ -27,5 +53,7 @@ void* findSymbol(LibraryHandle library, const char* name) {
 void releaseLibrary(LibraryHandle library) {
     if (library != nullptr) dlclose(library);
 }
+
+const char* loadFailureText() { return failureText[0] != '\0' ? failureText : nullptr; }
 
 }  // namespace platform

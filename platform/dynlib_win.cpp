@@ -23,4 +23,6 @@ void releaseLibrary(LibraryHandle library) {
     if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
+const char* loadFailureText() { return nullptr; }
+
 }  // namespace platform

@@ -25,6 +25,17 @@ int failure() {
 
 int result(BOOL ok) { return ok ? 0 : failure(); }
 
+// 100-ns units since 1601.
+int64_t fileTimeValue(const FILETIME& time) {
+    return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+int copyFile(const char* from, const char* to, BOOL failIfExists) {
+    std::wstring source = wide(from), target = wide(to);
+    if (source.empty() || target.empty()) return ERROR_INVALID_NAME;
+    return result(CopyFileW(source.c_str(), target.c_str(), failIfExists));
+}
+
 }  // namespace
 
 int createNewFile(const char* fileName) {
@@ -37,11 +48,10 @@ int createNewFile(const char* fileName) {
     return 0;
 }
 
-int copyFileReplacing(const char* from, const char* to) {
-    std::wstring source = wide(from), target = wide(to);
-    if (source.empty() || target.empty()) return ERROR_INVALID_NAME;
-    return result(CopyFileW(source.c_str(), target.c_str(), FALSE));
-}
+int copyFileReplacing(const char* from, const char* to) { return copyFile(from, to, FALSE); }
+
+// CopyFileW fails with ERROR_FILE_EXISTS (80) when the target is there.
+int copyFileIfAbsent(const char* from, const char* to) { return copyFile(from, to, TRUE); }
 
 int deleteFile(const char* fileName) {
     std::wstring name = wide(fileName);
@@ -55,13 +65,20 @@ int renameFile(const char* from, const char* to) {
     return result(MoveFileW(source.c_str(), target.c_str()));
 }
 
-int fileSize(const char* fileName, int64_t* size) {
+int fileInfo(const char* fileName, FileInfo* info) {
     std::wstring name = wide(fileName);
     if (name.empty()) return ERROR_INVALID_NAME;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) return failure();
-    *size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    info->size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    info->secondsSinceWrite = (fileTimeValue(now) - fileTimeValue(data.ftLastWriteTime)) / 10000000;
     return 0;
+}
+
+std::string processPrivateName(const char* fileName) {
+    return std::string(fileName) + "." + std::to_string(static_cast<unsigned long>(GetCurrentProcessId()));
 }
 
 int lastErrorCode() { return static_cast<int>(GetLastError()); }

@@ -22,6 +22,9 @@ constexpr int kCodeLength = 16;
 
 platform::MutexHandle generatorMutex = nullptr;
 Mt19937 generator;
+// Set up once per process, whether or not the mutex could be created: a reseed would repeat
+// the sequence already handed out.
+bool generatorReady = false;
 
 uint32_t nextAcceptedDraw() {
     platform::waitMutex(generatorMutex);
@@ -71,9 +74,11 @@ uint32_t mtNext(Mt19937& mt) {
 }
 
 void initCodeGenerator() {
-    if (generatorMutex != nullptr) return;
+    if (generatorReady) return;
+    generatorReady = true;
     writeLog(LOG_DEBUG, "CreateMutex, init..\n");
     generatorMutex = platform::createMutex();
+    if (generatorMutex == nullptr) writeLog(LOG_ERROR, "CreateMutex fallita: il generatore lavora senza mutex\n");
     mtSeed(generator, static_cast<uint32_t>(std::time(nullptr)));
 }
 

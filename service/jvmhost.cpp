@@ -146,6 +146,7 @@ void loadJVM() {
     platform::LibraryHandle runtime = platform::loadLibrary(jvmDllPath);
     if (runtime == nullptr) {
         writeLog(LOG_ERROR, "java dll not loaded error_code:%d\n", platform::lastErrorCode());
+        if (const char* why = platform::loadFailureText()) writeLog(LOG_ERROR, "java dll not loaded: %s\n", why);
         return;
     }
     writeLog(LOG_ERROR, "java dll loaded\n");

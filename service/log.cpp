@@ -36,6 +36,14 @@ void writeLogEntry(const LogSettings& settings, const platform::LocalTime& time,
     if (std::fclose(file) != 0) std::printf("Il file '%s' non e' stato chiuso\n", fileName);
 }
 
+void writeLogEntryAt(const LogSettings& settings, const platform::LocalTime& time, uint32_t threadId, int level,
+                     const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    writeLogEntry(settings, time, threadId, level, format, args);
+    va_end(args);
+}
+
 void writeLogWithV(const LogSettings& settings, int level, const char* format, va_list args) {
     writeLogEntry(settings, platform::localTimeNow(), platform::currentThreadId(), level, format, args);
 }

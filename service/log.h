@@ -33,6 +33,8 @@ void writeLogWithV(const LogSettings& settings, int level, const char* format, v
 // clock. Exposed so tests can stamp entries at chosen moments.
 void writeLogEntry(const LogSettings& settings, const platform::LocalTime& time, uint32_t threadId, int level,
                    const char* format, va_list args) LOG_PRINTF_FORMAT(5, 0);
+void writeLogEntryAt(const LogSettings& settings, const platform::LocalTime& time, uint32_t threadId, int level,
+                     const char* format, ...) LOG_PRINTF_FORMAT(5, 6);
 
 // The word a level is written as under the given settings.
 const char* logLevelWord(const LogSettings& settings, int level);

@@ -156,9 +156,12 @@ char* callSendMethod(ProxyCall& call, int* statusOk, int* errorNumber, const cha
         writeLog(LOG_ERROR, "GetStringUTFChars ha restituito null\n");
         return nullptr;
     }
-    writeLog(LOG_DEBUG, "nativeresult!=NULL\n");
     char* result = copyUtfChars(env, xml, utf);
     env->ReleaseStringUTFChars(xml, utf);
+    if (result == nullptr)
+        writeLog(LOG_ERROR, "nativeresult==NULL: memoria insufficiente\n");
+    else
+        writeLog(LOG_DEBUG, "nativeresult!=NULL\n");
     return result;
 }
 
@@ -175,8 +178,8 @@ char* callStringMethod(const char* name, const char* nullMessage, const char* ex
             text = nullptr;
         } else if (text == nullptr) {
             if (nullMessage != nullptr) writeLog(LOG_ERROR, "%s", nullMessage);
-        } else {
-            result = javaStringToNative(call.env, text);
+        } else if ((result = javaStringToNative(call.env, text)) == nullptr) {
+            writeLog(LOG_ERROR, "%s: conversione della stringa fallita\n", name);
         }
     }
     endProxyCall(call, text);

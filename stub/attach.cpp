@@ -7,6 +7,8 @@ platform::LibraryHandle loadServiceClient() {
     platform::LibraryHandle serviceClient = platform::loadLibraryByName(TAVO2_FILE);
     if (serviceClient == nullptr) {
         stubLog(LOG_ERROR, "DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : %d !\n", platform::lastErrorCode());
+        if (const char* why = platform::loadFailureText())
+            stubLog(LOG_ERROR, "DllStubMain.DLL_PROCESS_ATTACH, dlerror: %s\n", why);
     }
     return serviceClient;
 }

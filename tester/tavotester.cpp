@@ -13,6 +13,7 @@ namespace {
 
 const char kLogFile[] = "tavotavotester.log";
 const char kDefaultDumpFile[] = "CheckDump.txt";
+const char kCheckTransportFallback[] = "checkTransport: funzione NULL";
 
 constexpr int kResultLoadFailed = -1;
 constexpr int kResultPositive = 0;
@@ -115,7 +116,9 @@ int callExports(Run& run) {
         } else {
             logLine("Esito: NEGATIVO\n");
         }
-        std::free(response);
+        // The fallback text of a stub whose service lacks checkTransport may be the stub's own
+        // constant: only the service's answers are released.
+        if (response != nullptr && std::strcmp(response, kCheckTransportFallback) != 0) std::free(response);
     } else {
         logLine("checkTransport not found\n");
     }
@@ -132,12 +135,16 @@ int callExports(Run& run) {
     return result;
 }
 
-void cleanUp(Run& run) {
-    if (!run.dumpWritten) dump(run, "ERR Errore generico");
-    logLine("FreeLibrary hGetProcIDDLL...");
-    platform::releaseLibrary(run.stub);
-    logLine("OK\n");
-}
+// The clean-up of the guarded section, run on every way out of it.
+struct CleanUp {
+    Run& run;
+    ~CleanUp() {
+        if (!run.dumpWritten) dump(run, "ERR Errore generico");
+        logLine("FreeLibrary hGetProcIDDLL...");
+        platform::releaseLibrary(run.stub);
+        logLine("OK\n");
+    }
+};
 
 }  // namespace
 
@@ -146,11 +153,11 @@ int main(int argc, char** argv) {
     run.stub = platform::loadLibraryByName(TAVO_STUB_FILE);
     if (run.stub == nullptr) {
         logLine("failed with error %d\n", platform::lastErrorCode());
+        if (const char* why = platform::loadFailureText()) logLine("dlerror: %s\n", why);
         logLine("dll not loaded\n");
         return kResultLoadFailed;
     }
     if (argc > 1 && argv[1] != nullptr) run.dumpFile = argv[1];
-    int result = callExports(run);
-    cleanUp(run);
-    return result;
+    CleanUp guard{run};
+    return callExports(run);
 }

@@ -157,7 +157,7 @@ PcscResult pcscStatus(PcscCard card, char* readerName, std::uint32_t* readerLeng
         return pcscInsufficientBuffer;
     }
     std::memcpy(readerName, reader.name.c_str(), std::min(nameLength, *readerLength));
-    std::memcpy(atr, reader.atr.data(), std::min(cardAtrLength, *atrLength));
+    if (!reader.atr.empty()) std::memcpy(atr, reader.atr.data(), std::min(cardAtrLength, *atrLength));
     *readerLength = reader.claimLengths ? reader.claimedNameLength : nameLength;
     *atrLength = reader.claimLengths ? reader.claimedAtrLength : cardAtrLength;
     return 0;

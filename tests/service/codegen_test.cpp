@@ -1,8 +1,11 @@
 // The code generator: MT19937 against the standard library, the worked example, the code's
 // alphabet and layout, refusals, and concurrent draws.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -32,6 +35,33 @@ int64_t decodeBase34(const std::string& symbols) {
     for (char symbol : symbols) value = value * 34 + static_cast<int64_t>(kAlphabet.find(symbol));
     return value;
 }
+
+// The first accepted draws of the reference generator with the given seed.
+std::vector<int64_t> acceptedDraws(uint32_t seed, size_t count) {
+    std::mt19937 reference(seed);
+    std::vector<int64_t> accepted;
+    while (accepted.size() < count) {
+        uint32_t draw = reference();
+        if (draw >= 454354240u && draw <= 1544804415u) accepted.push_back(draw);
+    }
+    return accepted;
+}
+
+}  // namespace
+
+// While set, creating a mutex fails the way an exhausted system makes it fail. (ThreadSanitizer
+// keeps its own pthread_mutex_init, which must not be replaced.)
+#if !defined(__SANITIZE_THREAD__)
+static bool failMutexCreation = false;
+
+extern "C" int pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attributes) {
+    using InitFn = int (*)(pthread_mutex_t*, const pthread_mutexattr_t*);
+    static InitFn real = reinterpret_cast<InitFn>(dlsym(RTLD_NEXT, "pthread_mutex_init"));
+    return failMutexCreation ? EAGAIN : real(mutex, attributes);
+}
+#endif
+
+namespace {
 
 class CodegenTest : public ::testing::Test {
 protected:
@@ -99,12 +129,7 @@ TEST_F(CodegenTest, TwoCodesInOneTenthShareTimeAndTakeSuccessiveDraws) {
     std::string first = takeCode(makeCodiceTAVO("999", kExampleClock));
     std::string second = takeCode(makeCodiceTAVO("999", kExampleClock + 769999));
     EXPECT_EQ(first.substr(9), second.substr(9));
-    std::mt19937 reference(1700000000u);
-    std::vector<int64_t> accepted;
-    while (accepted.size() < 2) {
-        uint32_t draw = reference();
-        if (draw >= 454354240u && draw <= 1544804415u) accepted.push_back(draw);
-    }
+    std::vector<int64_t> accepted = acceptedDraws(1700000000u, 2);
     EXPECT_EQ(decodeBase34(first.substr(3, 6)), accepted[0]);
     EXPECT_EQ(decodeBase34(second.substr(3, 6)), accepted[1]);
 }
@@ -145,15 +170,44 @@ TEST_F(CodegenTest, ConcurrentCallersNeverShareADraw) {
     std::vector<int64_t> all;
     for (auto& each : draws) all.insert(all.end(), each.begin(), each.end());
     // Together the threads received exactly the first accepted draws of the sequence.
-    std::mt19937 reference(1700000000u);
-    std::vector<int64_t> expected;
-    while (expected.size() < all.size()) {
-        uint32_t draw = reference();
-        if (draw >= 454354240u && draw <= 1544804415u) expected.push_back(draw);
-    }
+    std::vector<int64_t> expected = acceptedDraws(1700000000u, all.size());
     std::sort(all.begin(), all.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(all, expected);
 }
+
+#if !defined(__SANITIZE_THREAD__)
+// The first entry-point call of a process whose mutex cannot be created, then a second one (a
+// thread attach): the generator is seeded once, so the second draw continues the sequence.
+bool secondAttachKeepsTheSequence() {
+    failMutexCreation = true;
+    initCodeGenerator();
+    failMutexCreation = false;
+    seedCodeGenerator(1700000000u);
+    std::string first = takeCode(makeCodiceTAVO("999", kExampleClock));
+    initCodeGenerator();
+    std::string second = takeCode(makeCodiceTAVO("999", kExampleClock));
+    std::vector<int64_t> accepted = acceptedDraws(1700000000u, 2);
+    bool reported = readFile(todaysLogName()).find("ERROR - CreateMutex fallita: il generatore lavora senza mutex\n") !=
+                    std::string::npos;
+    return reported && decodeBase34(first.substr(3, 6)) == accepted[0] &&
+           decodeBase34(second.substr(3, 6)) == accepted[1];
+}
+
+// Runs in a process of its own: the generator's first set-up happens once per process.
+TEST(CodegenSeedingDeathTest, FailedMutexCreationNeverReseeds) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            bool kept;
+            {
+                ScratchDirectory dir;
+                kept = secondAttachKeepsTheSequence();
+            }
+            std::_Exit(kept ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include "test_support.h"
 
-HostRun runHost(const std::vector<std::string>& commands) {
+HostRun runHost(const std::vector<std::string>& commands, const std::string& asanOptions) {
     std::vector<std::string> args = {TAVO2_HOST, TAVO2_LIBRARY};
     args.insert(args.end(), commands.begin(), commands.end());
     std::vector<char*> argv;
@@ -21,7 +21,9 @@ HostRun runHost(const std::vector<std::string>& commands) {
         dup2(capture, 1);
         close(capture);
         // The JVM handles its own SIGSEGV and keeps allocations to the end: let it.
-        setenv("ASAN_OPTIONS", "handle_segv=0:allow_user_segv_handler=1:detect_leaks=0", 1);
+        std::string options = "handle_segv=0:allow_user_segv_handler=1:detect_leaks=0";
+        if (!asanOptions.empty()) options += ":" + asanOptions;
+        setenv("ASAN_OPTIONS", options.c_str(), 1);
         execv(argv[0], argv.data());
         _exit(127);
     }

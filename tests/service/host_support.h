@@ -14,8 +14,9 @@ struct HostRun {
     std::string hostStdout;  // what reached the host's own standard output
 };
 
-// Runs the host in the current directory with the given commands.
-HostRun runHost(const std::vector<std::string>& commands);
+// Runs the host in the current directory with the given commands; asanOptions are added to
+// the host's AddressSanitizer options.
+HostRun runHost(const std::vector<std::string>& commands, const std::string& asanOptions = "");
 
 // "cp\n" style configuration text written to tavodll_classpath.conf.
 void writeConfig(const std::string& text);

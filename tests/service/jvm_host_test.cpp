@@ -97,6 +97,7 @@ TEST_F(JvmHostTest, ConfigurationsThatCannotStartAJvm) {
     struct Case {
         std::string config;
         Strings expected;
+        std::string loadFailure = "";  // the loader's words after "java dll not loaded error_code:%d"
     };
     const std::string tooLong(4078, 'c');
     const Case cases[] = {
@@ -114,7 +115,12 @@ TEST_F(JvmHostTest, ConfigurationsThatCannotStartAJvm) {
           D("getEnv...\n")}},
         {"cp.jar\njvmdllpath=/nonexistent/libjvm.so\n",
          {D("loading jvm from filesystem /nonexistent/libjvm.so\n"),
-          D("transforming dll path /nonexistent/libjvm.so\n")}},
+          D("transforming dll path /nonexistent/libjvm.so\n")},
+         "/nonexistent/libjvm.so: cannot open shared object file: No such file or directory"},
+        // An empty path would name the host program itself to the loader.
+        {"cp.jar\njvmdllpath=\n",
+         {D("loading jvm from filesystem \n"), D("transforming dll path \n")},
+         "no library path given"},
         {std::string("cp.jar\njvmdllpath=") + TAVO2_LIBRARY + "\n",
          {D(std::string("transforming dll path ") + TAVO2_LIBRARY + "\n"), E("java dll loaded\n")}},
     };
@@ -130,10 +136,13 @@ TEST_F(JvmHostTest, ConfigurationsThatCannotStartAJvm) {
         EXPECT_EQ(countEntries(run.log, D("JVM CARICATA CON SUCCESSO\n")), 0);
         const std::string& next = run.log.at(at + each.expected.size());
         const std::string& last = each.expected.back();
-        if (last == D("jvmDllPath is null") || last.find("transforming dll path /nonexistent") != std::string::npos) {
+        if (last == D("jvmDllPath is null") || !each.loadFailure.empty()) {
             EXPECT_EQ(next.rfind(E("java dll not loaded error_code:"), 0), 0u) << next;
         } else if (last == E("java dll loaded\n")) {
             EXPECT_EQ(next.rfind(E("no java VM load method - err code "), 0), 0u) << next;
+        }
+        if (!each.loadFailure.empty()) {
+            EXPECT_EQ(run.log.at(at + each.expected.size() + 1), E("java dll not loaded: " + each.loadFailure + "\n"));
         }
     }
 }
@@ -288,6 +297,23 @@ TEST_F(JvmHostTest, ProxyMethodsThatAnswerNull) {
     EXPECT_RUN(run.log, D("getEnv...\n"), E("getVersionePorta: NULL\n"), D("getVersionePorta.U"));
     EXPECT_RUN(run.log, D("after sendMessageS\n"), E("sendMessageS: la risposta e' null\n"));
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Replies whose native copies the allocator refuses (it gives no block over 32 MiB here): the
+// calls answer null and say so at error level, never "nativeresult!=NULL".
+TEST_F(JvmHostTest, RepliesWithoutMemoryForTheirCopyAreErrors) {
+    writeConfig(proxyConfig(TESTPROXY_JAR, "option=-Dtavotest.mode=huge\noption=-Dtavotest.hugeChars=10000000\n"));
+    HostRun run =
+        runHost({"start", "check", "sendS", "OK", "m", "x"}, "allocator_may_return_null=1:max_allocation_size_mb=32");
+    ASSERT_EQ(run.exitCode, 0) << run.logText.substr(0, 5000);
+    EXPECT_EQ(run.results, (Strings{"start=1", "check=NULL", "sendMessageS=NULL status=-1 error=0"}));
+    EXPECT_RUN(run.log, D("getEnv...\n"), E("checkTransport: conversione della stringa fallita\n"),
+               D("checkTransport.U\n"));
+    EXPECT_RUN(run.log, D("after getXMLMessage\n"), E("nativeresult==NULL: memoria insufficiente\n"),
+               D("sendMessageS.U servizio='OK', mittente='m'\n"));
+    EXPECT_EQ(countEntries(run.log, D("nativeresult!=NULL\n")), 0);
+}
+#endif
 
 TEST_F(JvmHostTest, BrokenProxyClasses) {
     struct Case {

@@ -16,24 +16,16 @@ const LogSettings stubSettings = {"tavobridge_%04d-%02d-%02d.log", false, "DEBUG
 
 const platform::LocalTime kMorning = {2026, 12, 8, 9, 41, 7, 42};
 
-void entryAt(const LogSettings& settings, const platform::LocalTime& time, uint32_t thread, int level,
-             const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    writeLogEntry(settings, time, thread, level, format, args);
-    va_end(args);
-}
-
 class LogTest : public ::testing::Test {
 protected:
     ScratchDirectory dir;
 };
 
 TEST_F(LogTest, Tavo2EntriesCarryThreadIdTimeAndLevelWord) {
-    entryAt(tavo2LogSettings, kMorning, 0xF24, LOG_DEBUG, "startTavo.I\n");
-    entryAt(tavo2LogSettings, kMorning, 0xF24, LOG_ERROR, "line %d = %s\n", 3, "x%y");
-    entryAt(tavo2LogSettings, kMorning, 0xDEADBEEF, 0, "level zero\n");
-    entryAt(tavo2LogSettings, kMorning, 1, LOG_WARN, "level two\n");
+    writeLogEntryAt(tavo2LogSettings, kMorning, 0xF24, LOG_DEBUG, "startTavo.I\n");
+    writeLogEntryAt(tavo2LogSettings, kMorning, 0xF24, LOG_ERROR, "line %d = %s\n", 3, "x%y");
+    writeLogEntryAt(tavo2LogSettings, kMorning, 0xDEADBEEF, 0, "level zero\n");
+    writeLogEntryAt(tavo2LogSettings, kMorning, 1, LOG_WARN, "level two\n");
     EXPECT_EQ(readFile("tavodll_2026-12-08.log"),
               "00000F24 [08/12/2026 09:41:07:042] DEBUG - startTavo.I\n"
               "00000F24 [08/12/2026 09:41:07:042] ERROR - line 3 = x%y\n"
@@ -43,7 +35,7 @@ TEST_F(LogTest, Tavo2EntriesCarryThreadIdTimeAndLevelWord) {
 
 TEST_F(LogTest, StubEntriesHaveNoThreadIdAndThreeLevelWords) {
     const int levels[] = {1, 2, 3, 0, 7};
-    for (int level : levels) entryAt(stubSettings, kMorning, 0xF24, level, "L%d\n", level);
+    for (int level : levels) writeLogEntryAt(stubSettings, kMorning, 0xF24, level, "L%d\n", level);
     EXPECT_EQ(readFile("tavobridge_2026-12-08.log"),
               "[08/12/2026 09:41:07:042] DEBUG - L1\n"
               "[08/12/2026 09:41:07:042] WARN - L2\n"
@@ -53,25 +45,25 @@ TEST_F(LogTest, StubEntriesHaveNoThreadIdAndThreeLevelWords) {
 }
 
 TEST_F(LogTest, MessageWithoutLineEndingJoinsTheNextEntry) {
-    entryAt(tavo2LogSettings, kMorning, 0xA, LOG_DEBUG, "getVersionePorta.U");
-    entryAt(tavo2LogSettings, kMorning, 0xA, LOG_DEBUG, "next\n");
+    writeLogEntryAt(tavo2LogSettings, kMorning, 0xA, LOG_DEBUG, "getVersionePorta.U");
+    writeLogEntryAt(tavo2LogSettings, kMorning, 0xA, LOG_DEBUG, "next\n");
     EXPECT_EQ(readFile("tavodll_2026-12-08.log"),
               "0000000A [08/12/2026 09:41:07:042] DEBUG - getVersionePorta.U"
               "0000000A [08/12/2026 09:41:07:042] DEBUG - next\n");
 }
 
 TEST_F(LogTest, EntriesAroundMidnightGoToTwoDailyFiles) {
-    entryAt(tavo2LogSettings, {2026, 12, 31, 23, 59, 59, 999}, 1, LOG_DEBUG, "old year\n");
-    entryAt(tavo2LogSettings, {2027, 1, 1, 0, 0, 0, 0}, 1, LOG_DEBUG, "new year\n");
+    writeLogEntryAt(tavo2LogSettings, {2026, 12, 31, 23, 59, 59, 999}, 1, LOG_DEBUG, "old year\n");
+    writeLogEntryAt(tavo2LogSettings, {2027, 1, 1, 0, 0, 0, 0}, 1, LOG_DEBUG, "new year\n");
     EXPECT_EQ(readFile("tavodll_2026-12-31.log"), "00000001 [31/12/2026 23:59:59:999] DEBUG - old year\n");
     EXPECT_EQ(readFile("tavodll_2027-01-01.log"), "00000001 [01/01/2027 00:00:00:000] DEBUG - new year\n");
 }
 
 TEST_F(LogTest, EntriesFollowTheCurrentDirectory) {
     ScratchDirectory second;  // now the current directory
-    entryAt(tavo2LogSettings, kMorning, 1, LOG_DEBUG, "second\n");
+    writeLogEntryAt(tavo2LogSettings, kMorning, 1, LOG_DEBUG, "second\n");
     ASSERT_EQ(chdir(dir.path.c_str()), 0);
-    entryAt(tavo2LogSettings, kMorning, 1, LOG_DEBUG, "first\n");
+    writeLogEntryAt(tavo2LogSettings, kMorning, 1, LOG_DEBUG, "first\n");
     EXPECT_EQ(readFile(second.path + "/tavodll_2026-12-08.log"), "00000001 [08/12/2026 09:41:07:042] DEBUG - second\n");
     EXPECT_EQ(readFile("tavodll_2026-12-08.log"), "00000001 [08/12/2026 09:41:07:042] DEBUG - first\n");
 }
@@ -80,7 +72,8 @@ TEST_F(LogTest, UnopenableFileIsReportedOnStandardOutputOnly) {
     // A removed current directory refuses new files even to root.
     ScratchDirectory doomed;
     ASSERT_EQ(rmdir(doomed.path.c_str()), 0);
-    std::string out = captureStdout([] { entryAt(tavo2LogSettings, kMorning, 1, LOG_ERROR, "lost %s\n", "entry"); });
+    std::string out =
+        captureStdout([] { writeLogEntryAt(tavo2LogSettings, kMorning, 1, LOG_ERROR, "lost %s\n", "entry"); });
     EXPECT_EQ(out, "Il file 'tavodll_2026-12-08.log' non e' stato aperto\n");
 }
 

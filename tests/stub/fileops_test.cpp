@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
+#include <iterator>
+
 #include "fileops.h"
 #include "install_support.h"
 #include "test_support.h"
@@ -11,12 +15,17 @@ namespace {
 TEST(FileOps, CreateNewFileRefusesAnExistingName) {
     ScratchDirectory directory;
     EXPECT_EQ(0, platform::createNewFile("probe"));
-    int64_t size = -1;
-    EXPECT_EQ(0, platform::fileSize("probe", &size));
-    EXPECT_EQ(0, size);
+    platform::FileInfo info{-1, -1};
+    EXPECT_EQ(0, platform::fileInfo("probe", &info));
+    EXPECT_EQ(0, info.size);
     EXPECT_EQ(platform::kErrorFileExists, platform::createNewFile("probe"));
     EXPECT_EQ(platform::kErrorFileNotFound, platform::createNewFile("missing/probe"));
-    EXPECT_EQ(platform::kErrorFileNotFound, platform::fileSize("missing", &size));
+    EXPECT_EQ(platform::kErrorFileNotFound, platform::fileInfo("missing", &info));
+
+    // The age counts from the last write.
+    std::filesystem::last_write_time("probe", std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    ASSERT_EQ(0, platform::fileInfo("probe", &info));
+    EXPECT_NEAR(3600, info.secondsSinceWrite, 5);
 }
 
 TEST(FileOps, CopyReplacesTheTargetAndLeavesNoSideFile) {
@@ -29,11 +38,20 @@ TEST(FileOps, CopyReplacesTheTargetAndLeavesNoSideFile) {
     struct stat info {};
     ASSERT_EQ(0, stat("to", &info));
     EXPECT_EQ(0750u, info.st_mode & 0777);
-    EXPECT_FALSE(fileExists("to.part"));
+    // No side file is left.
+    EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()));
 
     // A missing source leaves the target as it was.
     EXPECT_EQ(platform::kErrorFileNotFound, platform::copyFileReplacing("missing", "to"));
     EXPECT_EQ(readFile("from"), readFile("to"));
+
+    // A copy that must not replace leaves an existing target as it is, and no side file.
+    writeFile("to", "put there meanwhile");
+    EXPECT_EQ(platform::kErrorFileExists, platform::copyFileIfAbsent("from", "to"));
+    EXPECT_EQ("put there meanwhile", readFile("to"));
+    EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()));
+    EXPECT_EQ(0, platform::copyFileIfAbsent("from", "new"));
+    EXPECT_EQ(readFile("from"), readFile("new"));
 }
 
 TEST(FileOps, RenameNeverReplacesAnExistingTarget) {

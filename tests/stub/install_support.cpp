@@ -37,7 +37,10 @@ ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options) 
         if (dup2(channel[1], kReportFd) < 0) _exit(126);
         if (options.captureStdout && dup2(channel[1], 1) < 0) _exit(126);
         if (channel[1] != kReportFd) close(channel[1]);
-        if (options.hostsJvm) setenv("ASAN_OPTIONS", "handle_segv=0:allow_user_segv_handler=1:detect_leaks=0", 1);
+        if (options.hostsJvm)
+            setenv("ASAN_OPTIONS", "handle_segv=0:allow_user_segv_handler=1:detect_leaks=0", 1);
+        else if (options.keepsHandedOverBlock)
+            setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         if (options.unprivileged && runningAsRoot()) {
             if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
         }

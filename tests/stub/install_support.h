@@ -16,6 +16,9 @@ struct RunOptions {
     // The process starts a JVM: LeakSanitizer cannot scan its memory, so leak checks are off
     // there (runs without a JVM keep them).
     bool hostsJvm = false;
+    // The program keeps a block handed over to it until it exits (the stub's fallback text,
+    // which callers of the interface never free): leak checks are off.
+    bool keepsHandedOverBlock = false;
     // Standard output joins the report (for programs that print rather than report).
     bool captureStdout = false;
 };

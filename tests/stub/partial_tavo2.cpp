@@ -1,5 +1,6 @@
 // A service client for the stub tests that lacks getVersionePorta and checkTransport, so the
-// stub's fallbacks can be observed. It needs no JVM.
+// stub's fallbacks can be observed. It needs no JVM. Built with CONSTANT_CHECK_TRANSPORT it
+// stands for a stub whose checkTransport answers with its own constant text, as a stub may.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -35,4 +36,7 @@ TAVO2_EXPORT char* TAVO2_CALL getCodiceTAVO(const char* codiceAzienda) {
     return copyOf(std::string(codiceAzienda) + "PARTIAL0000000");
 }
 TAVO2_EXPORT int TAVO2_CALL getRideConfig() { return 7; }
+#if defined(CONSTANT_CHECK_TRANSPORT)
+TAVO2_EXPORT char* TAVO2_CALL checkTransport() { return const_cast<char*>("checkTransport: funzione NULL"); }
+#endif
 }

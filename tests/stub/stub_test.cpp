@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,12 @@ protected:
     }
 
     std::vector<std::string> logEntries() { return stubLogEntries(readDailyLogs("tavobridge_")); }
+
+    // The next run's log starts afresh.
+    void forgetLog() {
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            if (entry.path().filename().string().rfind("tavobridge_", 0) == 0) std::filesystem::remove(entry.path());
+    }
 
     // The installed version is in place and was the one loaded and forwarded to.
     void expectInstalledVersionKept(const ProgramRun& run) {
@@ -157,7 +165,9 @@ TEST_F(StubInstallation, UpdateWithoutServiceClientStaysPendingAndExportsFallBac
         concat(kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
                               "DEBUG Trovato " + kUpdate + ". Copio il file " + kService + " in " + kBackup + "...\n",
                               "DEBUG " + kService + " backup Error, impossibile aggiornare la DLL!\n",
-                              "ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 2 !\n"});
+                              "ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : 2 !\n",
+                              "ERROR DllStubMain.DLL_PROCESS_ATTACH, dlerror: " + kService +
+                                  ": cannot open shared object file: No such file or directory\n"});
     for (const char* name : {"startTavo", "getCodiceTAVO", "getVersionePorta", "getRideConfig", "checkTransport",
                              "sendMessageS", "sendMessageA", "stopTavo"})
         expected.push_back(std::string("ERROR ") + name + ": funzione NULL");
@@ -204,21 +214,36 @@ TEST_F(StubInstallation, UnwritableDirectoryLoadsTheInstalledVersionUnchanged) {
     EXPECT_EQ("", readDailyLogs("tavobridge_"));
 }
 
-// In a sticky directory the process may delete its own service client but not rename the
-// update owned by someone else: the backup goes back in place and the old version loads.
-TEST_F(StubInstallation, FailedRenameRestoresTheBackup) {
-    if (!runningAsRoot()) GTEST_SKIP() << "needs root to give the update another owner";
+// In a sticky directory a process cannot move files of another owner. An update it cannot
+// claim stays pending and nothing else is touched; a service client it cannot delete (in use,
+// or another owner's) stays as it is, and the claimed update goes back to wait for a later load.
+TEST_F(StubInstallation, UpdateThatCannotBeSwappedStaysPending) {
+    if (!runningAsRoot()) GTEST_SKIP() << "needs root to give files another owner";
     copyFile(SERVICE_PATH, kService);
     copyFile(VARIANT_PATH, kUpdate);
     handToNobody(kService);
     ASSERT_EQ(0, chmod(".", 01777));
     expectInstalledVersionKept(loadedVersion({true, false}));
-    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
     EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
+    EXPECT_FALSE(fileExists(kBackup));
+    std::vector<std::string> expected =
+        concat(kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
+                              "ERROR " + kUpdate + " non acquisito (5): aggiornamento rimandato\n"});
+    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
 
-    std::vector<std::string> expected = concat(kAttachStart, swapLines());
-    expected.push_back("ERROR Aggiornamento di " + kService +
-                       " non riuscito (cancellazione=0, rinomina=5): ripristino " + kBackup + "\n");
+    // Now the update is the process's own and the service client is not.
+    ASSERT_EQ(0, chmod(".", 0755));
+    forgetLog();
+    copyFile(SERVICE_PATH, kService + ".new");
+    ASSERT_EQ(0, rename((kService + ".new").c_str(), kService.c_str()));
+    handToNobody(kUpdate);
+    ASSERT_EQ(0, chmod(".", 01777));
+    expectInstalledVersionKept(loadedVersion({true, false}));
+    EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
+    expected = concat(kAttachStart, swapLines());
+    expected.pop_back();
+    expected.push_back("ERROR Cancellazione di " + kService + " non riuscita (5): aggiornamento rimandato\n");
     EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
 }
 
@@ -236,6 +261,7 @@ TEST_F(StubInstallation, UnloadableUpdateIsRevertedToTheBackup) {
     ASSERT_GT(entries.size(), expected.size() + 1);
     EXPECT_EQ(0u, entries[expected.size()].rfind("ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : ", 0));
     expected.push_back(entries[expected.size()]);
+    expected.push_back("ERROR DllStubMain.DLL_PROCESS_ATTACH, dlerror: ./" + kService + ": file too short\n");
     expected.push_back("ERROR " + kService + " aggiornato non caricabile: ripristino " + kBackup + "\n");
     EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), entries);
 }
@@ -251,6 +277,70 @@ TEST_F(StubInstallation, EmptyUpdateFileIsNeverInstalled) {
         concat(kAttachStart,
                {"DEBUG " + kUpdate + ": CreateFile=80\n", "ERROR " + kUpdate + " vuoto: non e' un aggiornamento\n"});
     EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
+}
+
+// An update that vanishes once the probe has seen it (another process took it) is nothing
+// pending: the service client is not touched. A dangling link stands for the vanished file.
+TEST_F(StubInstallation, VanishedUpdateLeavesTheServiceClientAlone) {
+    copyFile(SERVICE_PATH, kService);
+    ASSERT_EQ(0, symlink("gone", kUpdate.c_str()));
+    expectInstalledVersionKept(loadedVersion());
+    EXPECT_FALSE(fileExists(kBackup));
+    std::vector<std::string> expected = concat(
+        kAttachStart,
+        {"DEBUG " + kUpdate + ": CreateFile=80\n", "DEBUG " + kUpdate + " non leggibile (2): nessun aggiornamento\n"});
+    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
+}
+
+// An empty update file older than a few seconds is a probe a crashed process left behind.
+TEST_F(StubInstallation, StaleEmptyProbeIsRemoved) {
+    copyFile(SERVICE_PATH, kService);
+    writeFile(kUpdate, "");
+    std::filesystem::last_write_time(kUpdate, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60));
+    expectInstalledVersionKept(loadedVersion());
+    EXPECT_FALSE(fileExists(kUpdate));
+    EXPECT_FALSE(fileExists(kBackup));
+    std::vector<std::string> expected =
+        concat(kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
+                              "ERROR " + kUpdate + " vuoto, lasciato da un processo interrotto: lo elimino\n"});
+    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
+}
+
+// An update interrupted after the service client was deleted (a crash, a failed restore)
+// leaves the backup without a service client: the next load completes the update when it is
+// still pending, and otherwise puts the backup back.
+TEST_F(StubInstallation, InterruptedUpdateIsCompletedOrRolledBack) {
+    struct Case {
+        const char* name;
+        bool updatePending;
+        const char* loaded;
+        std::vector<std::string> attachLines;
+    };
+    const Case cases[] = {
+        {"update pending",
+         true,
+         kVariantLoaded,
+         {"DEBUG " + kUpdate + ": CreateFile=80\n",
+          "ERROR " + kService + " mancante: completo l'aggiornamento interrotto\n",
+          "DEBUG Rinomino " + kUpdate + " in " + kService + "....\n"}},
+        {"nothing pending",
+         false,
+         kServiceLoaded,
+         {"DEBUG Elimino " + kUpdate + "..\n", "ERROR " + kService + " mancante: ripristino " + kBackup + "\n"}},
+    };
+    for (const Case& each : cases) {
+        ScratchDirectory caseDirectory;
+        SetUp();
+        copyFile(SERVICE_PATH, kBackup);
+        if (each.updatePending) copyFile(VARIANT_PATH, kUpdate);
+        ProgramRun run = loadedVersion();
+        EXPECT_EQ(each.loaded, run.report) << each.name;
+        EXPECT_EQ(readFile(each.updatePending ? VARIANT_PATH : SERVICE_PATH), readFile(kService)) << each.name;
+        EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup)) << each.name;
+        EXPECT_FALSE(fileExists(kUpdate)) << each.name;
+        EXPECT_EQ(concat(concat(concat(kAttachStart, each.attachLines), resolvedLines("OK")), kAttachEnd), logEntries())
+            << each.name;
+    }
 }
 
 }  // namespace

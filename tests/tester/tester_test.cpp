@@ -18,12 +18,13 @@ protected:
     void install(const char* serviceClient) {
         copyFile(STUB_PATH, STUB_FILE);
         copyFile(serviceClient, TAVO2_FILE);
+        // Without the service's checkTransport the tester keeps the stub's fallback text.
+        options.keepsHandedOverBlock = std::string(serviceClient) == PARTIAL_PATH;
     }
 
     int runTester(const std::vector<std::string>& arguments = {}, bool hostsJvm = false) {
         std::vector<std::string> argv = {TESTER_PATH};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        RunOptions options;
         options.hostsJvm = hostsJvm;
         return runProgram(argv, options).exitStatus;
     }
@@ -31,6 +32,7 @@ protected:
     std::string testerLog() { return readFile("tavotavotester.log"); }
 
     ScratchDirectory directory;
+    RunOptions options;
 };
 
 const char kPositiveLog[] =
@@ -122,6 +124,18 @@ TEST_F(TesterInstallation, PartialServiceClientGivesNegativeVerdict) {
     EXPECT_EQ("checkTransport: funzione NULL", readFile("CheckDump.txt"));
 }
 
+// A stub may answer checkTransport with its own constant text: the tester must not free it,
+// and its clean-up still ends the run.
+TEST_F(TesterInstallation, ConstantTransportTextIsNotFreed) {
+    copyFile(CONSTANT_TRANSPORT_STUB_PATH, STUB_FILE);
+    EXPECT_EQ(kExitNegative, runTester());
+    std::string log = testerLog();
+    EXPECT_NE(std::string::npos, log.find("CheckTransportResponse: checkTransport: funzione NULL\nEsito: NEGATIVO\n"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("return =-3\nFreeLibrary hGetProcIDDLL...OK\n")) << log;
+    EXPECT_EQ("checkTransport: funzione NULL", readFile("CheckDump.txt"));
+}
+
 // Without a configuration the service client cannot start its JVM.
 TEST_F(TesterInstallation, FailedStartEndsTheRunWithoutStopping) {
     install(SERVICE_PATH);
@@ -137,7 +151,12 @@ TEST_F(TesterInstallation, FailedStartEndsTheRunWithoutStopping) {
 
 TEST_F(TesterInstallation, MissingStubExitsWithoutDumpEntry) {
     EXPECT_EQ(kExitLoadFailed, runTester());
-    EXPECT_EQ("failed with error 2\ndll not loaded\n", testerLog());
+    EXPECT_EQ(
+        "failed with error 2\n"
+        "dlerror: " STUB_FILE
+        ": cannot open shared object file: No such file or directory\n"
+        "dll not loaded\n",
+        testerLog());
     EXPECT_FALSE(fileExists("CheckDump.txt"));
 }
 
@@ -157,7 +176,6 @@ TEST_F(TesterInstallation, RunsAppendToTheDumpFileGivenAsArgument) {
 // once more with the generic error.
 TEST_F(TesterInstallation, UnopenableDumpFileIsRetriedAtCleanUp) {
     install(PARTIAL_PATH);
-    RunOptions options;
     options.captureStdout = true;
     ProgramRun run = runProgram({TESTER_PATH, "missing-folder/dump.txt"}, options);
     EXPECT_EQ(kExitNegative, run.exitStatus);

@@ -304,6 +304,17 @@ protected:
         if (withUpdate) install("tests/windows/tavo2_marked.dll", "tavo2upd.dll");
     }
     fs::path built(const std::string& relative) { return fs::path(kWin64Dir) / relative; }
+    // Runs the tester while another process holds the file open (sharing: "" or "read").
+    WineRun whileHeld(const std::string& file, const std::string& sharing) {
+        install("tests/windows/hold_file.exe");
+        std::string command = wineCommand("hold_file.exe " + file + " " + sharing, "") + " >/dev/null 2>&1 &";
+        EXPECT_EQ(0, std::system(command.c_str()));
+        EXPECT_TRUE(waitFor(file + ".held", true));
+        WineRun run = wine("tavotester.exe");
+        write(file + ".release", "");
+        EXPECT_TRUE(waitFor(file + ".held", false));
+        return run;
+    }
     std::string forwardedBuild() {
         std::string log = read("tavotavotester.log");
         std::regex version("Versione porta: '(build=[a-z]+)'\n");
@@ -356,30 +367,76 @@ TEST_F(StubUpdate, UpdateWithoutServiceClientStaysPending) {
     EXPECT_TRUE(hasLine(read("tavotavotester.log"), "dll not loaded"));
 }
 
-TEST_F(StubUpdate, FailedRenameRestoresTheBackup) {
+// Another process holds the update open without sharing: it cannot be claimed, nothing is
+// touched, and once it is free the next load applies it.
+TEST_F(StubUpdate, HeldUpdateStaysPending) {
     installUpdateCase(true, true);
-    install("tests/windows/hold_file.exe");
-    // Another process holds the update open without sharing: the rename must fail.
-    ASSERT_EQ(0, std::system((wineCommand("hold_file.exe tavo2upd.dll", "") + " >/dev/null 2>&1 &").c_str()));
-    ASSERT_TRUE(waitFor("tavo2upd.dll.held", true));
-    WineRun held = wine("tavotester.exe");
-    write("tavo2upd.dll.release", "");
-    ASSERT_TRUE(waitFor("tavo2upd.dll.held", false));
-
+    WineRun held = whileHeld("tavo2upd.dll", "");
     EXPECT_EQ(0, held.status);
     EXPECT_EQ("build=ordinary", forwardedBuild());
     EXPECT_TRUE(sameBytes(dir_ / "tavo2.dll", built("service/tavo2.dll")));
-    EXPECT_TRUE(exists("tavo2upd.dll"));
+    EXPECT_TRUE(sameBytes(dir_ / "tavo2upd.dll", built("tests/windows/tavo2_marked.dll")));
+    EXPECT_FALSE(exists("tavo2bck.dll"));
     std::string stubLog = dailyLog("tavobridge_");
-    EXPECT_NE(stubLog.find("ERROR - Aggiornamento di tavo2.dll non riuscito (cancellazione=0, rinomina=32): "
-                           "ripristino tavo2bck.dll\n"),
-              std::string::npos)
+    EXPECT_NE(stubLog.find("ERROR - tavo2upd.dll non acquisito (32): aggiornamento rimandato\n"), std::string::npos)
         << stubLog;
 
-    // Once the update is free, the next load applies it.
     EXPECT_EQ(0, wine("tavotester.exe").status);
     EXPECT_EQ("build=marked", forwardedBuild());
     EXPECT_FALSE(exists("tavo2upd.dll"));
+}
+
+// A service client another host has loaded cannot be deleted: it stays intact (no restore over
+// it), and the update waits for a load when it is free.
+TEST_F(StubUpdate, ServiceClientInUseKeepsTheUpdatePending) {
+    installUpdateCase(true, true);
+    WineRun held = whileHeld("tavo2.dll", "read");
+    EXPECT_EQ(0, held.status);
+    EXPECT_EQ("build=ordinary", forwardedBuild());
+    EXPECT_TRUE(sameBytes(dir_ / "tavo2.dll", built("service/tavo2.dll")));
+    EXPECT_TRUE(sameBytes(dir_ / "tavo2upd.dll", built("tests/windows/tavo2_marked.dll")));
+    std::string stubLog = dailyLog("tavobridge_");
+    EXPECT_NE(stubLog.find("ERROR - Cancellazione di tavo2.dll non riuscita (32): aggiornamento rimandato\n"),
+              std::string::npos)
+        << stubLog;
+    EXPECT_EQ(std::string::npos, stubLog.find("ripristino")) << stubLog;
+
+    EXPECT_EQ(0, wine("tavotester.exe").status);
+    EXPECT_EQ("build=marked", forwardedBuild());
+}
+
+// An update interrupted after the delete leaves only the backup: the next load completes it
+// when the update is still pending, and otherwise puts the backup back. An empty update file a
+// dead process left behind is removed.
+TEST_F(StubUpdate, InterruptedUpdatesAndStaleProbesAreCleanedUp) {
+    struct Case {
+        const char* name;
+        bool update;
+        bool staleProbe;
+        const char* build;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"update pending", true, false, "build=marked",
+         "ERROR - tavo2.dll mancante: completo l'aggiornamento interrotto\n"},
+        {"nothing pending", false, false, "build=ordinary", "ERROR - tavo2.dll mancante: ripristino tavo2bck.dll\n"},
+        {"stale probe", false, true, "build=ordinary",
+         "ERROR - tavo2upd.dll vuoto, lasciato da un processo interrotto: lo elimino\n"},
+    };
+    for (const Case& each : cases) {
+        SetUp();
+        installUpdateCase(each.staleProbe, each.update);
+        if (!each.staleProbe) install("service/tavo2.dll", "tavo2bck.dll");
+        if (each.staleProbe) {
+            write("tavo2upd.dll", "");
+            fs::last_write_time(dir_ / "tavo2upd.dll", fs::file_time_type::clock::now() - std::chrono::minutes(1));
+        }
+        EXPECT_EQ(0, wine("tavotester.exe").status) << each.name;
+        EXPECT_EQ(each.build, forwardedBuild()) << each.name;
+        EXPECT_FALSE(exists("tavo2upd.dll")) << each.name;
+        std::string stubLog = dailyLog("tavobridge_");
+        EXPECT_NE(stubLog.find(each.logged), std::string::npos) << each.name << "\n" << stubLog;
+    }
 }
 
 // ---- Daily logs and the code generator from several threads ------------------------------------

@@ -4,11 +4,16 @@ package tavo.client;
  * Test proxy. The system property "tavotest.mode" (an option line of the test's configuration)
  * selects how every method behaves: "normal" (default), "throw" (every method throws),
  * "null" (string methods and sends return null), "false" (startTavo answers false),
- * "ctorthrow" (the constructor throws). In normal mode the send methods act on servizio:
+ * "ctorthrow" (the constructor throws), "huge" (checkTransport and the XML of the sends are
+ * "tavotest.hugeChars" characters long). In normal mode the send methods act on servizio:
  * OK, KO, THROW, NULLRESP, STATUS_THROWS, ERRNUM_THROWS, XML_THROWS, XML_NULL.
  */
 public class SendServiceProxy {
     private final String mode = System.getProperty("tavotest.mode", "normal");
+
+    private static String huge() {
+        return "x".repeat(Integer.getInteger("tavotest.hugeChars", 1 << 20));
+    }
 
     public SendServiceProxy() {
         if (mode.equals("ctorthrow")) throw new IllegalStateException("constructor refuses");
@@ -29,6 +34,7 @@ public class SendServiceProxy {
 
     public String checkTransport() {
         maybeThrow("checkTransport");
+        if (mode.equals("huge")) return huge();
         return mode.equals("null") ? null : "OK";
     }
 
@@ -56,6 +62,7 @@ public class SendServiceProxy {
         if (servizio.equals("THROW")) throw new IllegalArgumentException("send refuses");
         StringBuilder units = new StringBuilder();
         for (char c : messaggio.toCharArray()) units.append(String.format("%04X ", (int) c));
+        if (mode.equals("huge")) return new TestResponse(servizio, huge());
         String xml = "<r metodo='" + method + "' servizio='" + servizio + "' mittente='" + mittente + "'>" + messaggio
                 + "|" + units.toString().trim() + "</r>";
         return new TestResponse(servizio, xml);
