@@ -22,18 +22,20 @@ static bool setValueCopy(JNIEnv* env, CK_ATTRIBUTE* attribute, const void* sourc
     return true;
 }
 
-// The string's modified UTF-8 bytes and a terminating NUL that the length does not count.
-static bool convertString(JNIEnv* env, jstring text, CK_ATTRIBUTE* attribute) {
+// The string as standard UTF-8 (what CK_UTF8CHAR means, and what every other program reads)
+// and a terminating NUL that the length does not count.
+bool stringToAttribute(JNIEnv* env, jstring text, CK_ATTRIBUTE* attribute) {
     JStringChars chars(env, text);
     if (chars.chars() == nullptr) {
-        // The JVM's OutOfMemoryError gives way to the bridge's own message.
-        env->ExceptionClear();
-        throwMessageException(env, "Internal error (creating String)");
+        throwInsteadOfPending(env, "Internal error (creating String)");
         return false;
     }
-    size_t length = std::strlen(chars.chars());
+    size_t modifiedLength = std::strlen(chars.chars());
+    size_t length = modifiedToStandardUtf8(chars.chars(), modifiedLength, nullptr);
     if (!allocateValue(env, attribute, length + 1)) return false;
-    std::memcpy(attribute->pValue, chars.chars(), length + 1);
+    CK_BYTE* value = static_cast<CK_BYTE*>(attribute->pValue);
+    modifiedToStandardUtf8(chars.chars(), modifiedLength, value);
+    value[length] = 0;
     attribute->ulValueLen = static_cast<CK_ULONG>(length);
     return true;
 }
@@ -113,7 +115,7 @@ bool objectToAttribute(JNIEnv* env, jint type, jobject value, CK_ATTRIBUTE* attr
         if (cls == nullptr) return false;  // the JVM's error stays pending
         if (!env->IsInstanceOf(value, cls)) continue;
         switch (kind) {
-            case 0: return convertString(env, static_cast<jstring>(value), attribute);
+            case 0: return stringToAttribute(env, static_cast<jstring>(value), attribute);
             case 1: return convertByteArray(env, static_cast<jbyteArray>(value), attribute);
             case 2: return convertInteger(env, value, attribute);
             case 3: return convertBoolean(env, value, attribute);
@@ -146,9 +148,7 @@ bool convertTemplate(JNIEnv* env, jintArray types, jobjectArray values, Template
     bool traced = steps == TemplateSteps::Traced;
     IntArrayElements typeElements(env, types, JNI_ABORT);
     if (templ->capacity > 0 && typeElements.get() == nullptr) {
-        // The JVM's OutOfMemoryError gives way to the bridge's own message.
-        env->ExceptionClear();
-        throwMessageException(env, "Internal error: Out of memory");
+        throwInsteadOfPending(env, "Internal error: Out of memory");
         return false;
     }
     if (traced) trace("JNI: attrA OK\n");

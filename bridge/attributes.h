@@ -10,6 +10,11 @@
 // failure whose exception stays pending) and the entry owns nothing.
 bool objectToAttribute(JNIEnv* env, jint type, jobject value, CK_ATTRIBUTE* attribute);
 
+// A non-null String as the entry's value (standard UTF-8, NUL after it, not counted); the
+// type is left as it is. False after "Internal error (creating String)" or an out-of-memory
+// message; the entry then owns nothing.
+bool stringToAttribute(JNIEnv* env, jstring text, CK_ATTRIBUTE* attribute);
+
 // Releases the value buffers of entries 0..count-1, then the array.
 void freeTemplate(CK_ATTRIBUTE* templ, CK_ULONG count);
 

@@ -40,9 +40,15 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
     {
         // Input is only read: nothing is copied back into it, whichever array the output is.
         ByteArrayBuffer dataElements(env, data, JNI_ABORT);
-        if (dataElements.get() == nullptr) return -1;  // the JVM's OutOfMemoryError is pending
+        if (dataElements.get() == nullptr) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return -1;
+        }
         ByteArrayBuffer outputElements(env, output, 0);
-        if (output != nullptr && outputElements.get() == nullptr) return -1;
+        if (output != nullptr && outputElements.get() == nullptr) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return -1;
+        }
         // The lengths the guards read: asking the JVM again would be a second round trip.
         if (dataLength > dataElements.length() || (outputRequired && dataLength > outputElements.length())) {
             throwArgumentsBad(env);

@@ -13,6 +13,15 @@ void throwMessageException(JNIEnv* env, const char* message) {
     trace(" Done\n");
 }
 
+void throwInsteadOfPending(JNIEnv* env, const char* message) {
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    throwMessageException(env, message);
+}
+
+void throwUnlessPending(JNIEnv* env, const char* message) {
+    if (!env->ExceptionCheck()) throwMessageException(env, message);
+}
+
 static void throwCodeException(JNIEnv* env, CK_RV rv, bool flagged) {
     trace("JNI: Throwing exc number %lx...", rv);
     jclass cls;

@@ -15,6 +15,13 @@ void throwMessageException(JNIEnv* env, const char* message);
 void throwErrorCode(JNIEnv* env, CK_RV rv);
 void throwErrorCodeFlagged(JNIEnv* env, CK_RV rv);
 
+// For when the JVM refused characters, elements or an object. No JNI call may be made on top
+// of its pending error: this one clears it and raises the bridge's message instead...
+void throwInsteadOfPending(JNIEnv* env, const char* message);
+// ...and this one leaves it pending, raising the message only when the JVM refused without
+// one, so that the failure never goes unexplained.
+void throwUnlessPending(JNIEnv* env, const char* message);
+
 // The usual end of a failed module call: raise its exception. True when rv is a failure.
 inline bool throwIfFailed(JNIEnv* env, CK_RV rv) {
     if (rv == CKR_OK) return false;

@@ -16,6 +16,9 @@ public:
     JStringChars& operator=(const JStringChars&) = delete;
     const char* chars() const { return chars_; }
     CK_UTF8CHAR_PTR bytes() const { return reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(chars_)); }
+    // Gives the characters back now, for natives that release in the order they took;
+    // later calls do nothing.
+    void release();
 
 private:
     JNIEnv* env_;

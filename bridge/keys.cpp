@@ -60,7 +60,10 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(JNIEnv* env, jobject self
     CK_BYTE_PTR output;
     {
         ByteArrayBuffer outputElements(env, wrapped, 0);
-        if (outputElements.get() == nullptr) return -1;
+        if (outputElements.get() == nullptr) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return -1;
+        }
         output = outputElements.bytes();
         capacity = jintToUlong(outputElements.length());
         length = capacity;
@@ -98,7 +101,10 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_unwrapKey(JNIEnv* env, jobject se
     CK_OBJECT_HANDLE key = 0;
     {
         ByteArrayBuffer wrappedElements(env, wrapped, JNI_ABORT);
-        if (wrappedElements.get() == nullptr) return nullptr;
+        if (wrappedElements.get() == nullptr) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return nullptr;
+        }
         trace("(session= %li)\n", session);
         rv = bridgeUnwrapKey(session, &mechanism, unwrappingHandle, wrappedElements.bytes(), jintToUlong(wrappedLength),
                              templ.entries, templ.count, &key);

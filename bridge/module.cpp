@@ -12,7 +12,7 @@ BRIDGE_NATIVE(jlong) Java_it_vantrel_pkcs11_nat_NativePKCS11_loadPKCS11Library(J
     trace("JNI: start loadPKCS11Library ");
     JStringChars pathChars(env, path);
     if (pathChars.chars() == nullptr) {
-        throwMessageException(env, "Internal error (Null parameter)");
+        throwInsteadOfPending(env, "Internal error (Null parameter)");
         return 0;
     }
     trace("(arg= %s)\n", pathChars.chars());
@@ -95,7 +95,7 @@ static bool fetchRsaCredential(JNIEnv* env, jstring alias, jint selector, jstrin
                                CK_SESSION_HANDLE* sessionHandle, CK_OBJECT_HANDLE handles[3]) {
     JStringChars aliasChars(env, alias);
     if (aliasChars.chars() == nullptr) {
-        throwMessageException(env, "Internal error");
+        throwInsteadOfPending(env, "Internal error");
         return false;
     }
     CK_ULONG aliasLen = static_cast<CK_ULONG>(std::strlen(aliasChars.chars()));
@@ -103,7 +103,7 @@ static bool fetchRsaCredential(JNIEnv* env, jstring alias, jint selector, jstrin
     trace("JNI: pin is null ?... ");
     JStringChars pinChars(env, pin);
     if (pin != nullptr && pinChars.chars() == nullptr) {
-        throwMessageException(env, "Internal error");
+        throwInsteadOfPending(env, "Internal error");
         return false;
     }
     CK_ULONG pinLen = pinChars.chars() != nullptr ? static_cast<CK_ULONG>(std::strlen(pinChars.chars())) : 0;
@@ -111,6 +111,9 @@ static bool fetchRsaCredential(JNIEnv* env, jstring alias, jint selector, jstrin
     CK_RV rv =
         bridgeOpenSessionAndGetRSACredential(aliasChars.chars(), aliasLen, jintToUlong(selector), pinChars.chars(),
                                              pinLen, slotID, sessionHandle, &handles[0], &handles[1], &handles[2]);
+    // The alias first, then the PIN.
+    aliasChars.release();
+    pinChars.release();
     if (rv != CKR_OK) {
         throwErrorCodeFlagged(env, rv);
         return false;
@@ -118,15 +121,10 @@ static bool fetchRsaCredential(JNIEnv* env, jstring alias, jint selector, jstrin
     return true;
 }
 
-BRIDGE_NATIVE(jobjectArray)
-Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject self, jstring alias, jint selector,
-                                                         jstring pin) {
-    trace("JNI: start getRSAcredential... \n");
-    CK_SLOT_ID slotID = 0;
-    CK_SESSION_HANDLE sessionHandle = 0;
-    CK_OBJECT_HANDLE handles[3] = {0, 0, 0};  // private key, public key, certificate
-    if (!fetchRsaCredential(env, alias, selector, pin, &slotID, &sessionHandle, handles)) return nullptr;
-
+// Slot peer, session peer and the array of object peers (null where a handle is 0); null
+// when any of them cannot be built.
+static jobjectArray newCredentialPeers(JNIEnv* env, jobject self, CK_SLOT_ID slotID, CK_SESSION_HANDLE sessionHandle,
+                                       const CK_OBJECT_HANDLE handles[3]) {
     trace("JNI: creating PKCS11Slot\n");
     jclass slotClass;
     jmethodID slotConstructor;
@@ -161,4 +159,18 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject se
         trace(" OK\n");
     }
     return array.release();
+}
+
+BRIDGE_NATIVE(jobjectArray)
+Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject self, jstring alias, jint selector,
+                                                         jstring pin) {
+    trace("JNI: start getRSAcredential... \n");
+    CK_SLOT_ID slotID = 0;
+    CK_SESSION_HANDLE sessionHandle = 0;
+    CK_OBJECT_HANDLE handles[3] = {0, 0, 0};  // private key, public key, certificate
+    if (!fetchRsaCredential(env, alias, selector, pin, &slotID, &sessionHandle, handles)) return nullptr;
+    jobjectArray credential = newCredentialPeers(env, self, slotID, sessionHandle, handles);
+    // A session no peer owns could never be closed: it is closed now.
+    if (credential == nullptr && sessionHandle != CK_INVALID_HANDLE) (void)bridgeCloseSession(sessionHandle);
+    return credential;
 }

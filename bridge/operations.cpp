@@ -6,7 +6,7 @@ bool arrayHoldsLength(JNIEnv* env, jarray array, jint length) {
 
 CK_RV checkOutputLength(CK_RV rv, CK_ULONG produced, CK_BYTE_PTR output, CK_ULONG capacity) {
     if (rv != CKR_OK) return rv;
-    if (output != nullptr && produced > capacity) return CKR_GENERAL_ERROR;
-    if (produced > 0x7FFFFFFFUL) return CKR_GENERAL_ERROR;
+    if (output != nullptr && produced > capacity) return BRIDGE_ERR_BAD_ANSWER;
+    if (produced > 0x7FFFFFFFUL) return BRIDGE_ERR_BAD_ANSWER;
     return CKR_OK;
 }

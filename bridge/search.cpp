@@ -1,6 +1,4 @@
 // Natives of NativePKCS11Session that search a session's objects and create objects.
-#include <cstring>
-#include <memory>
 
 #include "attributes.h"
 
@@ -99,36 +97,32 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_installCertificate(JNIEnv* env, j
     }
     ByteArrayElements value(env, certificate, 0);
     if (value.get() == nullptr) {
-        env->ExceptionClear();
-        throwMessageException(env, "Internal error: Out of memory");
+        throwInsteadOfPending(env, "Internal error: Out of memory");
         return;
     }
-    std::unique_ptr<JStringChars> chars[CertificateTextCount];
+    // Stored as standard UTF-8, as every String attribute the bridge writes.
+    static const CK_ATTRIBUTE_TYPE textTypes[CertificateTextCount] = {CKA_LABEL, CKA_SUBJECT, CKA_SERIAL_NUMBER,
+                                                                      CKA_ISSUER};
+    OwnedTemplate textEntries;
+    if (!allocateTemplate(env, CertificateTextCount, TemplateSteps::Quiet, &textEntries)) return;
     for (int i = 0; i < CertificateTextCount; i++) {
-        chars[i].reset(new JStringChars(env, texts[i]));
-        if (chars[i]->chars() == nullptr) {
-            env->ExceptionClear();
-            throwMessageException(env, "Internal error (creating String)");
-            return;
-        }
-        traceAlways("Label: %s\n", chars[i]->chars());
+        textEntries.entries[i].type = textTypes[i];
+        if (!stringToAttribute(env, texts[i], &textEntries.entries[i])) return;
+        textEntries.count = static_cast<CK_ULONG>(i) + 1;
+        traceAlways("Label: %s\n", static_cast<const char*>(textEntries.entries[i].pValue));
     }
     CK_OBJECT_CLASS objectClass = CKO_CERTIFICATE;
     CK_CERTIFICATE_TYPE certificateType = CKC_X_509;
     CK_ULONG vendorNumber = jintToUlong(vendorValue);
-    auto textEntry = [&chars](CK_ATTRIBUTE_TYPE type, CertificateText which) {
-        const char* text = chars[which]->chars();
-        return CK_ATTRIBUTE{type, const_cast<char*>(text), static_cast<CK_ULONG>(std::strlen(text))};
-    };
     CK_ATTRIBUTE templ[] = {
         {CKA_CLASS, &objectClass, sizeof objectClass},
         {CKA_CERTIFICATE_TYPE, &certificateType, sizeof certificateType},
         {CKA_VENDOR_CERTIFICATE_VALUE, &vendorNumber, sizeof vendorNumber},
         {CKA_VALUE, value.bytes(), static_cast<CK_ULONG>(value.length())},
-        textEntry(CKA_LABEL, LabelText),
-        textEntry(CKA_SUBJECT, SubjectText),
-        textEntry(CKA_SERIAL_NUMBER, SerialText),
-        textEntry(CKA_ISSUER, IssuerText),
+        textEntries.entries[LabelText],
+        textEntries.entries[SubjectText],
+        textEntries.entries[SerialText],
+        textEntries.entries[IssuerText],
     };
     CK_OBJECT_HANDLE object = 0;
     CK_RV rv = bridgeCreateObject(session, templ, sizeof templ / sizeof templ[0], &object);

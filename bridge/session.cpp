@@ -47,7 +47,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv* env, jobject self, 
     CK_USER_TYPE userType = userTypeOf(securityOfficer);
     JStringChars pinChars(env, pin);
     if (pinChars.chars() == nullptr) {
-        throwMessageException(env, "Internal error");
+        throwInsteadOfPending(env, "Internal error");
         return;
     }
     trace("(session= %li)\n", session);
@@ -68,7 +68,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEn
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.initPin... ", true, &session)) return;
     JStringChars pinChars(env, pin);
     if (pinChars.chars() == nullptr) {
-        throwMessageException(env, "Internal error");
+        throwInsteadOfPending(env, "Internal error");
         return;
     }
     throwIfFailed(env, bridgeInitPIN(session, pinChars.chars()));
@@ -80,15 +80,19 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv* env, jobject self,
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.setPin... ", true, &session)) return;
     JStringChars oldChars(env, oldPin);
     if (oldChars.chars() == nullptr) {
-        throwMessageException(env, "Internal error");
+        throwInsteadOfPending(env, "Internal error");
         return;
     }
     JStringChars newChars(env, newPin);
     if (newChars.chars() == nullptr) {
-        throwMessageException(env, "Internal error");
+        throwInsteadOfPending(env, "Internal error");
         return;
     }
-    throwIfFailed(env, bridgeSetPIN(session, oldChars.chars(), newChars.chars()));
+    CK_RV rv = bridgeSetPIN(session, oldChars.chars(), newChars.chars());
+    // The old PIN first, then the new one.
+    oldChars.release();
+    newChars.release();
+    throwIfFailed(env, rv);
 }
 
 BRIDGE_REFUSED_NATIVE(jbyteArray, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getOperationState, notSupportedMessage,

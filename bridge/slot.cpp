@@ -125,7 +125,11 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv* env, jobject sel
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating jobject NativePKCS11Session...");
     jobject result = newPeer(env, JavaConstructor::Session, self, session);
-    if (result == nullptr) return nullptr;
+    if (result == nullptr) {
+        // A session no peer owns could never be closed: it is closed now.
+        (void)bridgeCloseSession(session);
+        return nullptr;
+    }
     trace("OK\n");
     return result;
 }

@@ -134,7 +134,10 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logintirvex(JNIEnv* env, jobject 
     CK_RV rv;
     {
         ByteArrayElements pinBytes(env, pin, JNI_ABORT);
-        if (pinBytes.get() == nullptr) return;
+        if (pinBytes.get() == nullptr) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return;
+        }
         trace("(session= %li)\n", session);
         rv = bridgeLoginBytes(session, userTypeOf(securityOfficer), pinBytes.bytes(), jintToUlong(pinBytes.length()));
     }
@@ -155,11 +158,19 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(JNIEnv* env, jobject
     CK_RV rv;
     {
         ByteArrayElements oldBytes(env, oldPin, JNI_ABORT);
-        if (oldBytes.get() == nullptr) return;
+        if (oldBytes.get() == nullptr) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return;
+        }
         ByteArrayElements newBytes(env, newPin, JNI_ABORT);
-        if (newBytes.get() == nullptr) return;
+        if (newBytes.get() == nullptr) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return;
+        }
         rv = bridgeSetPINBytes(session, oldBytes.bytes(), jintToUlong(oldBytes.length()), newBytes.bytes(),
                                jintToUlong(newBytes.length()));
+        // The old PIN first, then the new one.
+        oldBytes.release();
     }
     throwIfFailed(env, rv);
 }

@@ -46,7 +46,7 @@ static CK_RV fetchList(Entry entry, First first, Element** list, CK_ULONG* count
     CK_ULONG filled = wanted;
     rv = entry(first, buffer, &filled);
     trace(" Done\n");
-    if (rv == CKR_OK && filled > wanted) rv = CKR_GENERAL_ERROR;
+    if (rv == CKR_OK && filled > wanted) rv = BRIDGE_ERR_BAD_ANSWER;
     if (rv != CKR_OK) {
         std::free(buffer);
         return rv;
@@ -152,7 +152,9 @@ CK_RV bridgeFindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE* object) {
     CK_ULONG found = 0;
     rv = entry(session, object, 1, &found);
     trace(" Done(found=%li)\n", found);
-    if (found == 0) *object = 0;
+    // Asked for one, a module that claims more is not believed.
+    if (rv == CKR_OK && found > 1) rv = BRIDGE_ERR_BAD_ANSWER;
+    if (rv != CKR_OK || found == 0) *object = 0;
     return rv;
 }
 
@@ -267,7 +269,7 @@ CK_RV bridgeGetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object
     rv = entry(session, object, attribute, 1);
     trace(" Done\n");
     // A module that claims more bytes than it had room for is not believed.
-    if (rv == CKR_OK && attribute->ulValueLen > length) rv = CKR_GENERAL_ERROR;
+    if (rv == CKR_OK && attribute->ulValueLen > length) rv = BRIDGE_ERR_BAD_ANSWER;
     if (rv != CKR_OK) {
         std::free(value);
         attribute->pValue = nullptr;

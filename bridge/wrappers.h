@@ -60,7 +60,8 @@ CK_RV bridgeSetPIN(CK_SESSION_HANDLE session, const char* oldPin, const char* ne
 CK_RV bridgeLogin(CK_SESSION_HANDLE session, CK_USER_TYPE userType, const char* pin);
 CK_RV bridgeLogout(CK_SESSION_HANDLE session);
 CK_RV bridgeFindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count);
-// Asks for one object; *object is 0 when none was found.
+// Asks for one object; *object is 0 when none was found (or the call failed). A claim of
+// more than one found is BRIDGE_ERR_BAD_ANSWER.
 CK_RV bridgeFindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE* object);
 CK_RV bridgeFindObjectsFinal(CK_SESSION_HANDLE session);
 CK_RV bridgeCreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count, CK_OBJECT_HANDLE* object);

@@ -4,10 +4,39 @@
 
 #include <sys/stat.h>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "frame.h"
+#include "jni_double.h"
+
+// The natives these units call, as the JVM finds them.
+extern "C" {
+JNIEXPORT jlong JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11_loadPKCS11Library(JNIEnv*, jobject, jstring);
+JNIEXPORT jobjectArray JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv*, jobject, jstring, jint,
+                                                                                        jstring);
+JNIEXPORT jobject JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv*, jobject, jint, jobject,
+                                                                                  jobject);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv*, jobject, jboolean, jstring);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEnv*, jobject, jstring);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv*, jobject, jstring, jstring);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_installCertificate(JNIEnv*, jobject, jint, jint,
+                                                                                         jbyteArray, jint, jint,
+                                                                                         jstring, jstring, jstring,
+                                                                                         jstring);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logintirvex(JNIEnv*, jobject, jboolean,
+                                                                                  jbyteArray);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(JNIEnv*, jobject, jbyteArray,
+                                                                                   jbyteArray);
+JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(JNIEnv*, jobject, jbyteArray, jint, jint,
+                                                                           jbyteArray, jint);
+JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(JNIEnv*, jobject, jint, jobject, jobject,
+                                                                              jobject, jbyteArray, jint);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setAttributeValue(JNIEnv*, jobject, jint, jobject);
+}
 
 namespace {
 
@@ -131,7 +160,7 @@ TEST_F(FrameTest, ListingFaultsOfTheModuleAreRefusedWithoutLeaks) {
     writeScript("slots 1 2\nslots.count 0xFFFFFFFFFFFFFFFF\n");
     EXPECT_EQ(BRIDGE_ERR_NO_MEMORY, bridgeGetSlotList(CK_FALSE, &slots, &count));
     writeScript("slots 1 2\nslots.claim 3\n");
-    EXPECT_EQ(CKR_GENERAL_ERROR, bridgeGetSlotList(CK_FALSE, &slots, &count));
+    EXPECT_EQ(BRIDGE_ERR_BAD_ANSWER, bridgeGetSlotList(CK_FALSE, &slots, &count));
     EXPECT_EQ(nullptr, slots);
     EXPECT_EQ(0u, count);
     writeScript("slots \n");
@@ -142,6 +171,11 @@ TEST_F(FrameTest, ListingFaultsOfTheModuleAreRefusedWithoutLeaks) {
     writeScript("mechanisms 1 2 3\nmechanisms.growBy 1\n");
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, bridgeGetMechanismList(0, &mechanisms, &count));
     EXPECT_EQ(nullptr, mechanisms);
+    // Asked for one object, the module claims two.
+    CK_OBJECT_HANDLE object = 9;
+    writeScript("find.handles 4 5\nfind.claim 2\n");
+    EXPECT_EQ(BRIDGE_ERR_BAD_ANSWER, bridgeFindObjects(1, &object));
+    EXPECT_EQ(0u, object);
 }
 
 TEST_F(FrameTest, AttributeValueIsZeroTerminatedAndFaultsAreRefused) {
@@ -157,7 +191,7 @@ TEST_F(FrameTest, AttributeValueIsZeroTerminatedAndFaultsAreRefused) {
     EXPECT_EQ(BRIDGE_ERR_NO_MEMORY, bridgeGetAttributeValue(1, 2, &attribute));
     EXPECT_EQ(nullptr, attribute.pValue);
     writeScript("attribute.3 41\nattribute.3.claim 64\n");
-    EXPECT_EQ(CKR_GENERAL_ERROR, bridgeGetAttributeValue(1, 2, &attribute));
+    EXPECT_EQ(BRIDGE_ERR_BAD_ANSWER, bridgeGetAttributeValue(1, 2, &attribute));
     EXPECT_EQ(nullptr, attribute.pValue);
     writeScript("attribute.3 41424344\nattribute.3.length 2\n");
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, bridgeGetAttributeValue(1, 2, &attribute));
@@ -204,6 +238,144 @@ TEST_F(FrameTest, Conversions) {
     EXPECT_EQ(-1, ulongToJint(0xFFFFFFFFUL));
     EXPECT_EQ(JNI_TRUE, bboolToJBoolean(2));
     EXPECT_EQ(nullptr, allocateElements(~size_t(0) / 4, 8));
+}
+
+// Natives in a JNI environment of the tests' own (jni_double.h), where the JVM can be made
+// to refuse what a real one refuses only when out of memory.
+class NativeFailureTest : public FrameTest {
+protected:
+    void SetUp() override {
+        FrameTest::SetUp();
+        bindInitialised("");
+        fresh();
+    }
+    // A new environment and peers, the module's script and record afresh.
+    void fresh() {
+        writeScript("session 44\nrsa.session 33\nrsa.private 9\n");
+        env = jnidouble::reset();
+        module = jnidouble::newInstance(BRIDGE_CLASS_MODULE, "unused", 0);
+        slot = jnidouble::newInstance(BRIDGE_CLASS_SLOT, "slotID", 1, "module", module);
+        session = jnidouble::newInstance(BRIDGE_CLASS_SESSION, "sessionID", 7, "slot", slot);
+        object = jnidouble::newInstance(BRIDGE_CLASS_OBJECT, "objectID", 5, "session", session);
+    }
+    static jstring text(const char* ascii) {
+        return jnidouble::newString(std::u16string(ascii, ascii + strlen(ascii)));
+    }
+    static jbyteArray bytes(std::vector<jbyte> values) { return jnidouble::newByteArray(values); }
+    // No JNI call made on top of a pending exception, nothing kept, and this exception pending.
+    static void expectPending(const std::string& exceptionClass, const std::string& detail) {
+        jnidouble::checkAllReleased();
+        EXPECT_EQ(std::vector<std::string>(), jnidouble::problems);
+        EXPECT_EQ(exceptionClass, jnidouble::pendingClass());
+        EXPECT_EQ(detail, jnidouble::pendingDetail());
+    }
+    JNIEnv* env = nullptr;
+    jobject module = nullptr, slot = nullptr, session = nullptr, object = nullptr;
+};
+
+const std::string bridgeException = BRIDGE_CLASS_EXCEPTION;
+const std::string outOfMemory = "java/lang/OutOfMemoryError";
+
+TEST_F(NativeFailureTest, AJvmRefusalIsNeverBuiltUponNorLeftUnexplained) {
+    struct Case {
+        const char* name;
+        const char* refused;
+        int nth;
+        bool withoutException;  // a JVM that refuses without an exception of its own
+        std::function<void()> call;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"load", "GetStringUTFChars", 1, false,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11_loadPKCS11Library(env, module, text(SCRIPT_MODULE)); },
+         "Internal error (Null parameter)"},
+        {"login", "GetStringUTFChars", 1, false,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(env, session, 0, text("1")); },
+         "Internal error"},
+        {"initPIN", "GetStringUTFChars", 1, false,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(env, session, text("1")); }, "Internal error"},
+        {"setPIN old", "GetStringUTFChars", 1, false,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(env, session, text("1"), text("2")); },
+         "Internal error"},
+        {"setPIN new", "GetStringUTFChars", 2, false,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(env, session, text("1"), text("2")); },
+         "Internal error"},
+        {"credential alias", "GetStringUTFChars", 1, false,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(env, module, text("a"), 0, text("1")); },
+         "Internal error"},
+        {"credential PIN", "GetStringUTFChars", 2, false,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(env, module, text("a"), 0, text("1")); },
+         "Internal error"},
+        {"String attribute", "GetStringUTFChars", 1, false,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setAttributeValue(env, object, CKA_LABEL, text("l")); },
+         "Internal error (creating String)"},
+        {"certificate text", "GetStringUTFChars", 2, false,
+         [this] {
+             Java_it_vantrel_pkcs11_nat_NativePKCS11Session_installCertificate(
+                 env, session, 0, 0, bytes({1}), 0, 0, text("s"), text("n"), text("i"), text("l"));
+         },
+         "Internal error (creating String)"},
+        {"vendor login", "GetByteArrayElements", 1, true,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logintirvex(env, session, 0, bytes({1})); },
+         "Internal error: Out of memory"},
+        {"vendor setPIN", "GetByteArrayElements", 2, true,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(env, session, bytes({1}), bytes({2})); },
+         "Internal error: Out of memory"},
+        {"sign", "GetByteArrayElements", 1, true,
+         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(env, session, bytes({1}), 0, 1, bytes({0}), 0); },
+         "Internal error: Out of memory"},
+        {"wrapKey", "GetByteArrayElements", 1, true,
+         [this] {
+             Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(env, session, 0, nullptr, object, object,
+                                                                    bytes({0}), 0);
+         },
+         "Internal error: Out of memory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fresh();
+        jnidouble::refuse(c.refused, c.nth, c.withoutException);
+        c.call();
+        expectPending(bridgeException, c.message);
+    }
+}
+
+TEST_F(NativeFailureTest, ASessionWhosePeerCannotBeBuiltIsClosed) {
+    struct Case {
+        const char* refusedPeer;
+        bool credential;  // getRSAcredential, which opens session 33; openSession opens 44
+    };
+    const Case cases[] = {{BRIDGE_CLASS_SESSION, false},
+                          {BRIDGE_CLASS_SLOT, true},
+                          {BRIDGE_CLASS_SESSION, true},
+                          {BRIDGE_CLASS_OBJECT, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusedPeer);
+        fresh();
+        std::string refused = std::string("NewObject ") + c.refusedPeer;
+        jnidouble::refuse(refused);
+        jobject result =
+            c.credential ? Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(env, module, text("a"), 0, nullptr)
+                         : Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(env, slot, 6, nullptr, nullptr);
+        EXPECT_EQ(nullptr, result);
+        // The JVM's own error is what the caller sees.
+        expectPending(outOfMemory, refused);
+        EXPECT_NE(std::string::npos,
+                  recorded().find(c.credential ? "C_CloseSession session=33\n" : "C_CloseSession session=44\n"))
+            << recorded();
+    }
+}
+
+TEST_F(NativeFailureTest, PinsAndTheAliasAreGivenBackInTheOrderTaken) {
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(env, session, text("old"), text("new"));
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(env, session, bytes({1}), bytes({2}));
+    EXPECT_NE(nullptr,
+              Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(env, module, text("alias"), 0, text("pin")));
+    expectPending("", "");
+    EXPECT_EQ((std::vector<std::string>{"ReleaseStringUTFChars old", "ReleaseStringUTFChars new",
+                                        "ReleaseByteArrayElements 01", "ReleaseByteArrayElements 02",
+                                        "ReleaseStringUTFChars alias", "ReleaseStringUTFChars pin"}),
+              jnidouble::releases);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, C
     while (in >> word) handles.push_back(static_cast<CK_OBJECT_HANDLE>(std::strtoull(word.c_str(), nullptr, 0)));
     CK_ULONG found = 0;
     while (found < ulMaxObjectCount && searchPosition < handles.size()) phObject[found++] = handles[searchPosition++];
-    *pulObjectCount = found;
+    *pulObjectCount = script::number("find.claim", found);
     return CKR_OK;
 }
 

@@ -4,6 +4,7 @@
 //   find.handles   handles the search yields, in order (default none); each C_FindObjects
 //                  hands out at most as many as asked, continuing where the last one stopped;
 //                  C_FindObjectsInit starts again at the first
+//   find.claim     count C_FindObjects reports, whatever it handed out
 // The calls are recorded with their templates byte for byte (see crypto_calls.h).
 #pragma once
 

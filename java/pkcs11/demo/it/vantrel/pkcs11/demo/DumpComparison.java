@@ -25,11 +25,11 @@ public final class DumpComparison {
     public static final String BRIDGE_INT_WIDTH = "bridge-int-width";
     /** The token's clock, read once by each run. */
     public static final String TOKEN_CLOCK = "token-clock";
-    /** A token or slot text with 4-byte UTF-8, which the bridge turns into null. */
+    /** A token or slot text that is not UTF-8, which the bridge turns into null. */
     public static final String BRIDGE_FOUR_BYTE_TEXT = "bridge-4-byte-utf8";
     /** Handles above 32 bits, which the bridge cuts to the Java int it carries them in. */
     public static final String BRIDGE_HANDLE_WIDTH = "bridge-handle-width";
-    /** A text holding a NUL byte, which the bridge reads up to there. */
+    /** A text with NUL bytes: the bridge ends a token text at the first, and drops those that end a label. */
     public static final String BRIDGE_TEXT_AT_NUL = "bridge-text-at-nul";
 
     private static final String[][] STEPS = {{"module", "module info", "load"}, {"slots", "slots", "slot"},
@@ -45,8 +45,9 @@ public final class DumpComparison {
                     + "(CK_UNAVAILABLE_INFORMATION and the like) arrives as its low 32 bits"},
             TOKEN_CLOCK, new String[] {"neither", "the token's clock moved between the two runs"},
             BRIDGE_FOUR_BYTE_TEXT, new String[] {BRIDGE, "it gives no text (null) for a token or slot text "
-                    + "with 4-byte UTF-8"},
-            BRIDGE_TEXT_AT_NUL, new String[] {BRIDGE, "it reads a text up to its first NUL byte"},
+                    + "that is not UTF-8"},
+            BRIDGE_TEXT_AT_NUL, new String[] {BRIDGE, "it ends a token text at its first NUL byte and takes the "
+                    + "NUL bytes at the end of a label for padding"},
             BRIDGE_HANDLE_WIDTH, new String[] {BRIDGE, "the module's handles do not fit in 32 bits: the bridge "
                     + "carries them in a Java int, and the module refuses the cut handle"});
     private static final String SESSION_HANDLE_INVALID = DumpLines.error(0xB3);
@@ -151,11 +152,11 @@ public final class DumpComparison {
         }
         if (key.endsWith(".utcTime") && clockMoved(DumpLines.bytesOf(b), DumpLines.bytesOf(j))) return TOKEN_CLOCK;
         if (key.endsWith(".label.text")) {
-            // The JDK side decoded the label's bytes; the bridge's text stops at a NUL.
+            // The JDK side decoded the label's bytes; the bridge drops the NUL bytes that end it.
             String bt = DumpLines.unescaped(b);
             String jt = DumpLines.unescaped(j);
-            int nul = jt == null ? -1 : jt.indexOf('\0');
-            return nul >= 0 && jt.substring(0, nul).equals(bt) ? BRIDGE_TEXT_AT_NUL : null;
+            String unpadded = jt == null ? null : jt.replaceAll("\0+$", "");
+            return unpadded != null && !unpadded.equals(jt) && unpadded.equals(bt) ? BRIDGE_TEXT_AT_NUL : null;
         }
         byte[] jb = DumpLines.bytesOf(j);
         if (jb == null || key.startsWith("object.")) return null;

@@ -60,6 +60,9 @@ class CreationScriptTest extends SessionSuite {
         assertCode(0x91, () -> assertNull(session.findObject()));
         assertCode(0x90, () -> session.findObjectsInit(null, null));
         assertCode(0x91, session::findObjectsFinal);
+        // Asked for one, a module claiming more is not believed.
+        ScriptModule.script("find.handles 4", "find.claim 2");
+        assertMessage("Internal error", () -> assertNull(session.findObject()));
     }
 
     @Test

@@ -124,9 +124,10 @@ class CryptoScriptTest extends SessionSuite {
     void aModuleClaimingMoreThanItsRoomIsNotBelieved() throws PKCS11Exception {
         NativePKCS11Session session = bind("out.C_Sign 01", "claim.C_Sign 100", "out.C_WrapKey 01",
                 "claim.C_WrapKey 0xFFFFFFFF", "out.C_Decrypt 01", "claim.C_Decrypt 0x80000000");
-        assertCode(5, () -> session.sign(counting(4), 0, 4, new byte[8], 0));
-        assertCode(5, () -> session.wrapKey(0x2109, null, script.key(1), script.key(2), new byte[8], 0));
-        assertCode(5, () -> session.decrypt(counting(4), 0, 4, new byte[8], 0));
+        assertMessage("Internal error", () -> session.sign(counting(4), 0, 4, new byte[8], 0));
+        assertMessage("Internal error",
+                () -> session.wrapKey(0x2109, null, script.key(1), script.key(2), new byte[8], 0));
+        assertMessage("Internal error", () -> session.decrypt(counting(4), 0, 4, new byte[8], 0));
     }
 
     @Test

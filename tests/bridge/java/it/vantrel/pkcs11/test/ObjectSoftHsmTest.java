@@ -16,6 +16,7 @@ import it.vantrel.pkcs11.nat.NativePKCS11Slot;
 import java.io.ByteArrayInputStream;
 import java.io.IOException;
 import java.math.BigInteger;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
@@ -239,16 +240,48 @@ class ObjectSoftHsmTest {
         return out;
     }
 
+    /** Runs a program to its successful end; its output, read as UTF-8. */
+    static String run(String... command) throws IOException, InterruptedException {
+        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+        String output = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertTrue(process.waitFor(60, TimeUnit.SECONDS) && process.exitValue() == 0, output);
+        return output;
+    }
+
     /** A real certificate, made by openssl for this run, DER-encoded. */
     static byte[] makeCertificate(Path folder) throws IOException, InterruptedException {
         Path key = folder.resolve("key.pem");
         Path certificate = folder.resolve("certificate.der");
-        Process openssl = new ProcessBuilder("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                key.toString(), "-out", certificate.toString(), "-outform", "DER", "-days", "2",
-                "-subj", "/CN=Vantrel object suite/O=Vantrel").redirectErrorStream(true).start();
-        String output = new String(openssl.getInputStream().readAllBytes());
-        assertTrue(openssl.waitFor(60, TimeUnit.SECONDS) && openssl.exitValue() == 0, output);
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key.toString(), "-out",
+                certificate.toString(), "-outform", "DER", "-days", "2", "-subj", "/CN=Vantrel object suite/O=Vantrel");
         return Files.readAllBytes(certificate);
+    }
+
+    /** pkcs11-tool (Debian opensc) logged in on the suite's token; arguments in shell words. */
+    private static String pkcs11Tool(String arguments) throws IOException, InterruptedException {
+        // Through the shell, so that printf makes the label's bytes whatever the JVM's locale.
+        return run("sh", "-c", "pkcs11-tool --module " + SoftHsm.path() + " --token-label " + SoftHsm.LABEL
+                + " --login --pin " + SoftHsm.USER_PIN + " " + arguments);
+    }
+
+    @Test
+    void labelsOutsideTheBasicPlaneReadRightInPkcs11Tool() throws Exception {
+        // Written by the bridge: pkcs11-tool prints a label as a C string, its bytes up to a zero byte.
+        String written = tag + "w\ud83d\ude00\u0000z";
+        tokenObjects.add(session.createObject(new int[] {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_VALUE},
+                new Object[] {CKO_DATA, true, false, written, new byte[] {1}}));
+        String listing = pkcs11Tool("-O");
+        assertTrue(listing.contains("'" + tag + "w\ud83d\ude00'"), listing);
+        // Written by pkcs11-tool (F0 9F 98 80 is U+1F600), found and read by the bridge.
+        Path value = Files.createTempFile(Paths.get(System.getenv("BRIDGE_WORK_DIR")), "data", ".bin");
+        Files.write(value, new byte[] {7});
+        pkcs11Tool("--write-object " + value + " --type data --label \"$(printf '" + tag
+                + "r\\360\\237\\230\\200')\"");
+        String label = tag + "r\ud83d\ude00";
+        List<NativePKCS11Object> found = find(new int[] {CKA_LABEL}, new Object[] {label});
+        tokenObjects.addAll(found);
+        assertEquals(1, found.size());
+        assertEquals(label, found.get(0).getStringAttributeValue(CKA_LABEL));
     }
 
     @Test
