@@ -25,7 +25,9 @@ ByteArrayBuffer::ByteArrayBuffer(JNIEnv* env, jbyteArray array, jint releaseMode
 
 void ByteArrayBuffer::release() {
     if (elements_ == stack_) {
-        if (releaseMode_ != JNI_ABORT) env_->SetByteArrayRegion(array_, 0, length_, stack_);
+        // The JVM's own copy-back may happen under a pending exception, SetByteArrayRegion may
+        // not; a native raises only before the module wrote into the copy, so nothing is lost.
+        if (releaseMode_ != JNI_ABORT && !env_->ExceptionCheck()) env_->SetByteArrayRegion(array_, 0, length_, stack_);
     } else if (elements_ != nullptr) {
         env_->ReleaseByteArrayElements(array_, elements_, releaseMode_);
     }

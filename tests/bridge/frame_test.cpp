@@ -321,13 +321,17 @@ TEST_F(NativeFailureTest, AJvmRefusalIsNeverBuiltUponNorLeftUnexplained) {
         {"vendor setPIN", "GetByteArrayElements", 2, true,
          [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(env, session, bytes({1}), bytes({2})); },
          "Internal error: Out of memory"},
+        // Short arrays are copied to the stack; only longer ones take the JVM's elements.
         {"sign", "GetByteArrayElements", 1, true,
-         [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(env, session, bytes({1}), 0, 1, bytes({0}), 0); },
+         [this] {
+             Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(env, session, bytes(std::vector<jbyte>(600)), 0, 600,
+                                                                 bytes({0}), 0);
+         },
          "Internal error: Out of memory"},
         {"wrapKey", "GetByteArrayElements", 1, true,
          [this] {
              Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(env, session, 0, nullptr, object, object,
-                                                                    bytes({0}), 0);
+                                                                    bytes(std::vector<jbyte>(600)), 0);
          },
          "Internal error: Out of memory"},
     };

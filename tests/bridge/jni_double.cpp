@@ -1,5 +1,7 @@
 #include "jni_double.h"
 
+#include "lookups.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -64,8 +66,8 @@ Object* make(Object::Kind kind, const std::string& className) {
 // the JNI allows there.
 void enter(const char* function) {
     static const std::set<std::string> allowedWhilePending = {
-        "ExceptionOccurred",     "ExceptionClear",           "ExceptionCheck",         "DeleteLocalRef",
-        "ReleaseStringUTFChars", "ReleaseByteArrayElements", "ReleaseIntArrayElements"};
+        "ExceptionOccurred",   "ExceptionClear",        "ExceptionCheck",           "DeleteLocalRef",
+        "DeleteWeakGlobalRef", "ReleaseStringUTFChars", "ReleaseByteArrayElements", "ReleaseIntArrayElements"};
     if (pending != nullptr && allowedWhilePending.count(function) == 0)
         problem(std::string(function) + " called with " + pending->className + " pending");
 }
@@ -195,6 +197,20 @@ jboolean JNICALL ExceptionCheck(JNIEnv*) {
 void JNICALL DeleteLocalRef(JNIEnv*, jobject ref) {
     enter("DeleteLocalRef");
     if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0) problem("DeleteLocalRef of no reference");
+}
+
+// The bridge keeps its classes as weak global references; a reference stands for itself here.
+jweak JNICALL NewWeakGlobalRef(JNIEnv*, jobject ref) {
+    enter("NewWeakGlobalRef");
+    if (refusing("NewWeakGlobalRef")) return nullptr;
+    if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0) problem("NewWeakGlobalRef of no reference");
+    return ref;
+}
+
+void JNICALL DeleteWeakGlobalRef(JNIEnv*, jweak ref) {
+    enter("DeleteWeakGlobalRef");
+    if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0)
+        problem("DeleteWeakGlobalRef of no reference");
 }
 
 jclass JNICALL GetObjectClass(JNIEnv*, jobject ref) {
@@ -479,6 +495,8 @@ void fillWithUnexpected(void** slots, std::index_sequence<Slots...>) {
 }  // namespace
 
 JNIEnv* reset() {
+    // The bridge's kept classes are ours: they go with the objects, so it must look them up again.
+    if (environment.functions != nullptr) releaseLookups(&environment);
     if (!handedOut.empty()) {
         for (auto& entry : handedOut) std::free(const_cast<void*>(entry.first));
         handedOut.clear();
@@ -500,6 +518,8 @@ JNIEnv* reset() {
     table.ExceptionClear = ExceptionClear;
     table.ExceptionCheck = ExceptionCheck;
     table.DeleteLocalRef = DeleteLocalRef;
+    table.NewWeakGlobalRef = NewWeakGlobalRef;
+    table.DeleteWeakGlobalRef = DeleteWeakGlobalRef;
     table.GetObjectClass = GetObjectClass;
     table.IsInstanceOf = IsInstanceOf;
     table.GetMethodID = GetMethodID;
