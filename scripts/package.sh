@@ -3,8 +3,10 @@
 #   vantrel-native-<version>-win32.zip, vantrel-native-<version>-win64.zip   one folder each
 #   vantrel-native_<version>_amd64.deb, vantrel-native-<version>-linux64.tar.gz
 #   vantrel-native-<version>-source.tar.gz                                    the committed tree
-# Each target has its own build folder (build/pkg-<target>): optimised, without sanitizers,
-# tests or benchmarks. The version is the one of project() in CMakeLists.txt.
+# The Windows packages come from the Windows build folders (build/win32, build/win64, configured
+# as scripts/build.sh does: optimised, without sanitizers; tests are never installed), so a test
+# run builds them once. linux64 has a folder of its own (build/pkg-linux64): optimised, without
+# sanitizers, tests or benchmarks. The version is the one of project() in CMakeLists.txt.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/build/packages
@@ -14,11 +16,13 @@ jobs=${BUILD_JOBS:-2}
 rm -rf "$out"
 mkdir -p "$out"
 for target in win32 win64 linux64; do
-  dir=$root/build/pkg-$target
-  options=(-DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=OFF)
   case $target in
-    linux64) options+=(-DVANTREL_SANITIZE=OFF -DCMAKE_INSTALL_PREFIX=/usr) ;;
-    *) options+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake") ;;
+    linux64)
+      dir=$root/build/pkg-linux64
+      options=(-DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=OFF -DVANTREL_SANITIZE=OFF -DCMAKE_INSTALL_PREFIX=/usr) ;;
+    *)
+      dir=$root/build/$target
+      options=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$target.cmake") ;;
   esac
   echo "== $target in $dir"
   cmake -S "$root" -B "$dir" "${options[@]}" >/dev/null
