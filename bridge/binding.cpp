@@ -1,5 +1,6 @@
 #include "binding.h"
 
+#include "handles.h"
 #include "results.h"
 #include "trace.h"
 
@@ -36,4 +37,5 @@ void releaseModule() {
     // Nothing may call into a released module: forget every address that pointed into it.
     bridgeState.functionList = nullptr;
     bridgeState.rsaCredentialEntry = nullptr;
+    forgetHandles();
 }

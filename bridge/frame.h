@@ -7,6 +7,7 @@
 //   results.h     the bridge's own result codes
 //   exceptions.*  PKCS11Exception for failed calls and refusals
 //   peers.*       handles read from Java peers, new peers
+//   handles.*     handles as the Java int a peer carries
 //   lookups.*     Java classes and members, found once per JVM; JNI_OnLoad, JNI_OnUnload
 //   text.*        Cryptoki texts to Java strings
 //   values.h      versions, booleans and numbers between Cryptoki and Java
@@ -29,6 +30,7 @@
 #include "cryptoki.h"
 #include "exceptions.h"
 #include "guards.h"
+#include "handles.h"
 #include "lookups.h"
 #include "peers.h"
 #include "results.h"

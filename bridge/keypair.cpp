@@ -16,9 +16,11 @@ static jobjectArray keyPairResult(JNIEnv* env, jobject session, CK_OBJECT_HANDLE
     jclass peerClass;
     jmethodID constructor;
     if (!findConstructor(env, JavaConstructor::Object, &peerClass, &constructor)) return nullptr;
-    LocalRef<jobject> publicPeer(env, env->NewObject(peerClass, constructor, session, ulongToJint(publicKey)));
+    jint publicValue, privateValue;
+    if (!peerHandle(env, publicKey, &publicValue) || !peerHandle(env, privateKey, &privateValue)) return nullptr;
+    LocalRef<jobject> publicPeer(env, env->NewObject(peerClass, constructor, session, publicValue));
     if (!publicPeer) return nullptr;
-    LocalRef<jobject> privatePeer(env, env->NewObject(peerClass, constructor, session, ulongToJint(privateKey)));
+    LocalRef<jobject> privatePeer(env, env->NewObject(peerClass, constructor, session, privateValue));
     if (!privatePeer) return nullptr;
     jclass objectClass = javaClass(env, JavaClass::JavaObject);
     if (objectClass == nullptr) return nullptr;

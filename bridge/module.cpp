@@ -73,7 +73,9 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self, j
     for (CK_ULONG i = 0; i < count; i++) {
         trace("JNI: adding element %li ...", i);
         trace(" value= %li ...", slots.get()[i]);
-        LocalRef<jobject> slot(env, env->NewObject(cls, constructor, self, ulongToJint(slots.get()[i])));
+        jint slotValue;
+        if (!peerHandle(env, slots.get()[i], &slotValue)) return nullptr;
+        LocalRef<jobject> slot(env, env->NewObject(cls, constructor, self, slotValue));
         if (!slot) return nullptr;
         env->SetObjectArrayElement(array.get(), static_cast<jsize>(i), slot.get());
         trace(" OK\n");
@@ -130,7 +132,9 @@ static jobjectArray newCredentialPeers(JNIEnv* env, jobject self, CK_SLOT_ID slo
     jmethodID slotConstructor;
     if (!findConstructor(env, JavaConstructor::Slot, &slotClass, &slotConstructor)) return nullptr;
     trace(" value= %li ...", slotID);
-    LocalRef<jobject> slot(env, env->NewObject(slotClass, slotConstructor, self, ulongToJint(slotID)));
+    jint slotValue;
+    if (!peerHandle(env, slotID, &slotValue)) return nullptr;
+    LocalRef<jobject> slot(env, env->NewObject(slotClass, slotConstructor, self, slotValue));
     if (!slot) return nullptr;
     trace(" slot OK\n");
 
@@ -151,8 +155,9 @@ static jobjectArray newCredentialPeers(JNIEnv* env, jobject self, CK_SLOT_ID slo
             trace("NULL found");
         } else {
             trace("%li found", handles[i]);
-            LocalRef<jobject> object(
-                env, env->NewObject(objectClass, objectConstructor, session.get(), ulongToJint(handles[i])));
+            jint objectValue;
+            if (!peerHandle(env, handles[i], &objectValue)) return nullptr;
+            LocalRef<jobject> object(env, env->NewObject(objectClass, objectConstructor, session.get(), objectValue));
             if (!object) return nullptr;
             env->SetObjectArrayElement(array.get(), i, object.get());
         }

@@ -2,7 +2,9 @@
 
 #include "exceptions.h"
 #include "guards.h"
+#include "handles.h"
 #include "lookups.h"
+#include "results.h"
 #include "values.h"
 
 static bool readIntField(JNIEnv* env, jobject peer, JavaField field, CK_ULONG* handle) {
@@ -13,7 +15,7 @@ static bool readIntField(JNIEnv* env, jobject peer, JavaField field, CK_ULONG* h
     }
     jfieldID id = javaField(env, field);
     if (id == nullptr) return false;  // NoSuchFieldError pending
-    *handle = jintToUlong(env->GetIntField(peer, id));
+    *handle = handleFromJava(env->GetIntField(peer, id));
     return true;
 }
 
@@ -41,6 +43,14 @@ bool getObjectSessionHandle(JNIEnv* env, jobject object, CK_SESSION_HANDLE* hand
     return getSessionHandle(env, session.get(), handle);
 }
 
+bool peerHandle(JNIEnv* env, CK_ULONG handle, jint* value) {
+    if (handleToJava(handle, value)) return true;
+    throwErrorCode(env, BRIDGE_ERR_NO_MEMORY);
+    return false;
+}
+
 jobject newPeer(JNIEnv* env, JavaConstructor peer, jobject owner, CK_ULONG handle) {
-    return newObject(env, peer, owner, ulongToJint(handle));
+    jint value;
+    if (!peerHandle(env, handle, &value)) return nullptr;
+    return newObject(env, peer, owner, value);
 }

@@ -23,6 +23,10 @@ bool getSessionHandle(JNIEnv* env, jobject session, CK_SESSION_HANDLE* handle);
 bool getObjectHandle(JNIEnv* env, jobject object, CK_OBJECT_HANDLE* handle);
 bool getObjectSessionHandle(JNIEnv* env, jobject object, CK_SESSION_HANDLE* handle);
 
+// The int a new peer carries for `handle` (handles.h); raises "Internal error" when a wide
+// handle finds no room for its alias.
+bool peerHandle(JNIEnv* env, CK_ULONG handle, jint* value);
+
 // A new peer (JavaConstructor Slot, Session or Object) built from its owner and a handle;
 // null on failure.
 jobject newPeer(JNIEnv* env, JavaConstructor peer, jobject owner, CK_ULONG handle);

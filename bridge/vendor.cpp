@@ -84,7 +84,9 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getIdentru
         traceAlways("Unable to find constructor for class NativePKCS11Object");
         return nullptr;
     }
-    jobject peer = env->NewObject(cls, constructor, self, ulongToJint(application));
+    jint applicationValue;
+    if (!peerHandle(env, application, &applicationValue)) return nullptr;
+    jobject peer = env->NewObject(cls, constructor, self, applicationValue);
     if (peer == nullptr) traceAlways("Unable to find construct new object for class NativePKCS11Object");
     return peer;
 }

@@ -20,6 +20,7 @@ JNIEXPORT jobjectArray JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcre
                                                                                         jstring);
 JNIEXPORT jobject JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv*, jobject, jint, jobject,
                                                                                   jobject);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(JNIEnv*, jobject);
 JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv*, jobject, jboolean, jstring);
 JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEnv*, jobject, jstring);
 JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv*, jobject, jstring, jstring);
@@ -368,6 +369,41 @@ TEST_F(NativeFailureTest, ASessionWhosePeerCannotBeBuiltIsClosed) {
                   recorded().find(c.credential ? "C_CloseSession session=33\n" : "C_CloseSession session=44\n"))
             << recorded();
     }
+}
+
+// A module whose handles do not fit in 32 bits (pointers, or the slot in the top bits): Java
+// sees an alias, and the module gets the whole handle back; handles that fit stay as they are.
+TEST_F(NativeFailureTest, WideHandlesTravelAsAliasesAndComeBackWhole) {
+    writeScript("session 0x0100000000000005\n");
+    jobject opened = Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(env, slot, 6, nullptr, nullptr);
+    ASSERT_NE(nullptr, opened);
+    jfieldID sessionID = env->GetFieldID(env->FindClass(BRIDGE_CLASS_SESSION), "sessionID", "I");
+    jint alias = env->GetIntField(opened, sessionID);
+    EXPECT_EQ(static_cast<jint>(0xFFFFFFFEu), alias);
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(env, opened);
+    EXPECT_NE(std::string::npos, recorded().find("C_CloseSession session=72057594037927941\n")) << recorded();
+    expectPending("", "");
+
+    // Many wide handles keep distinct aliases, the same handle its first one.
+    std::vector<jint> values;
+    for (CK_ULONG i = 0; i < 5000; i++) {
+        jint value;
+        ASSERT_TRUE(handleToJava((CK_ULONG(i) << 40) | 7, &value));
+        values.push_back(value);
+    }
+    for (CK_ULONG i = 0; i < 5000; i++) {
+        EXPECT_EQ((CK_ULONG(i) << 40) | 7, handleFromJava(values[i]));
+        jint again;
+        ASSERT_TRUE(handleToJava((CK_ULONG(i) << 40) | 7, &again));
+        EXPECT_EQ(values[i], again);
+    }
+    jint small;
+    ASSERT_TRUE(handleToJava(0x80000001UL, &small));
+    EXPECT_EQ(static_cast<jint>(0x80000001u), small);
+    EXPECT_EQ(0x80000001UL, handleFromJava(small));
+    // A released module takes its aliases with it.
+    releaseModule();
+    EXPECT_EQ(CK_ULONG(0xFFFFFFFEu), handleFromJava(alias));
 }
 
 TEST_F(NativeFailureTest, PinsAndTheAliasAreGivenBackInTheOrderTaken) {

@@ -27,8 +27,8 @@ public final class DumpComparison {
     public static final String TOKEN_CLOCK = "token-clock";
     /** A token or slot text that is not UTF-8, which the bridge turns into null. */
     public static final String BRIDGE_FOUR_BYTE_TEXT = "bridge-4-byte-utf8";
-    /** Handles above 32 bits, which the bridge cuts to the Java int it carries them in. */
-    public static final String BRIDGE_HANDLE_WIDTH = "bridge-handle-width";
+    /** Handles above 32 bits, which the bridge hands Java as 32-bit aliases. */
+    public static final String BRIDGE_HANDLE_ALIAS = "bridge-handle-alias";
     /** A text with NUL bytes: the bridge ends a token text at the first, and drops those that end a label. */
     public static final String BRIDGE_TEXT_AT_NUL = "bridge-text-at-nul";
 
@@ -48,10 +48,8 @@ public final class DumpComparison {
                     + "that is not UTF-8"},
             BRIDGE_TEXT_AT_NUL, new String[] {BRIDGE, "it ends a token text at its first NUL byte and takes the "
                     + "NUL bytes at the end of a label for padding"},
-            BRIDGE_HANDLE_WIDTH, new String[] {BRIDGE, "the module's handles do not fit in 32 bits: the bridge "
-                    + "carries them in a Java int, and the module refuses the cut handle"});
-    private static final String SESSION_HANDLE_INVALID = DumpLines.error(0xB3);
-    private static final String OBJECT_HANDLE_INVALID = DumpLines.error(0x82);
+            BRIDGE_HANDLE_ALIAS, new String[] {"neither", "the module's handles do not fit in 32 bits: the bridge "
+                    + "hands Java a 32-bit alias for each and gives the module the whole handle back"});
     private static final DateTimeFormatter UTC_TIME = DateTimeFormatter.ofPattern("yyyyMMddHHmmss");
 
     public record Difference(String key, String bridge, String jdk, String kind) {
@@ -95,12 +93,6 @@ public final class DumpComparison {
         keys.addAll(jdk.lines().keySet());
         Map<String, Step> steps = new LinkedHashMap<>();
         for (String[] step : STEPS) steps.put(step[0], new Step(step[0], new LinkedHashMap<>(), new ArrayList<>()));
-        Set<String> wideSlots = new LinkedHashSet<>();
-        for (Map.Entry<String, String> line : jdk.lines().entrySet()) {
-            if (line.getKey().endsWith(".handleWidth") && line.getValue().equals(ModuleDump.WIDE)) {
-                wideSlots.add(slotOf(line.getKey()));
-            }
-        }
         for (String key : keys) {
             Step step = steps.get(stepOf(key));
             String b = bridge.lines().getOrDefault(key, "(absent)");
@@ -108,10 +100,8 @@ public final class DumpComparison {
             if (b.equals(j)) {
                 step.equal().put(key, b);
             } else {
-                boolean cutHandle = wideSlots.contains(slotOf(key))
-                        && (b.equals("(absent)") || b.equals(ModuleDump.NARROW) || b.equals(SESSION_HANDLE_INVALID)
-                                || b.equals(OBJECT_HANDLE_INVALID));
-                step.differences().add(new Difference(key, b, j, cutHandle ? BRIDGE_HANDLE_WIDTH : kindOf(key, b, j)));
+                boolean aliased = key.endsWith(".handleWidth") && b.equals(ModuleDump.NARROW) && j.equals(ModuleDump.WIDE);
+                step.differences().add(new Difference(key, b, j, aliased ? BRIDGE_HANDLE_ALIAS : kindOf(key, b, j)));
             }
         }
         return new ArrayList<>(steps.values());
@@ -125,12 +115,6 @@ public final class DumpComparison {
             }
         }
         return "module";
-    }
-
-    /** The slot a session, object or signature line belongs to (its second part). */
-    private static String slotOf(String key) {
-        String[] parts = key.split("\\.");
-        return stepOf(key).matches("sessions|objects|signature") && parts.length > 1 ? parts[1] : "";
     }
 
     private static Long unsigned(String value) {
