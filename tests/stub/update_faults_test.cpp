@@ -64,8 +64,8 @@ long deadProcess() {
 }
 
 struct Folder {
-    std::string service, update, backup;      // "old", "new", "earlier", "empty", "" (none), "?" (other)
-    std::vector<std::string> strayFiles;      // claims of ended processes, side files of copies
+    std::string service, update, backup;  // "old", "new", "earlier", "empty", "" (none), "?" (other)
+    std::vector<std::string> strayFiles;  // claims of ended processes, side files of copies
 };
 
 std::string contentOf(const std::string& name) {
@@ -125,7 +125,8 @@ protected:
         if (!state.service.empty()) copyFile(state.service, kService);
         if (!state.backup.empty()) copyFile(state.backup, kBackup);
         if (!state.update.empty())
-            copyFile(state.update, state.claimedByDeadProcess ? kUpdate + "." + std::to_string(deadProcess()) : kUpdate);
+            copyFile(state.update,
+                     state.claimedByDeadProcess ? kUpdate + "." + std::to_string(deadProcess()) : kUpdate);
         if (state.staleProbe) {
             writeFile(kUpdate, "");
             fs::last_write_time(kUpdate, fs::file_time_type::clock::now() - std::chrono::minutes(1));
@@ -138,7 +139,8 @@ protected:
         fs::remove(kStub);
         fs::create_symlink(stubPath, kStub);
         RunOptions options;
-        options.environment = {"VANTREL_FAULT_PLAN=" + plan, "VANTREL_FAULT_JOURNAL=" + fs::absolute(kJournal).string()};
+        options.environment = {"VANTREL_FAULT_PLAN=" + plan,
+                               "VANTREL_FAULT_JOURNAL=" + fs::absolute(kJournal).string()};
         std::vector<std::string> argv = {HOST_PATH};
         argv.insert(argv.end(), commands.begin(), commands.end());
         return runProgram(argv, options);
@@ -180,8 +182,8 @@ protected:
         }
         // A failed load right after an install makes the stub give the update up for the
         // backup: the one case in which the new version is gone afterwards.
-        bool updateGivenUp = readDailyLogs("tavobridge_").find(" aggiornato non caricabile: ripristino ") !=
-                             std::string::npos;
+        bool updateGivenUp =
+            readDailyLogs("tavobridge_").find(" aggiornato non caricabile: ripristino ") != std::string::npos;
 
         ProgramRun clean = load(STUB_PATH, "", {"descriptors", "getCodiceTAVO", "build"});
         // A probe the faulted run left stands in the way of a claim it left: the update still
@@ -189,7 +191,8 @@ protected:
         // install it.
         if (!folderNow().strayFiles.empty() && contentOf(kUpdate) == "empty") {
             fs::last_write_time(kUpdate, fs::file_time_type::clock::now() - std::chrono::minutes(1));
-            for (int later = 0; later < 2; ++later) clean = load(STUB_PATH, "", {"descriptors", "getCodiceTAVO", "build"});
+            for (int later = 0; later < 2; ++later)
+                clean = load(STUB_PATH, "", {"descriptors", "getCodiceTAVO", "build"});
         }
         fs::remove(kJournal);
         Folder after = folderNow();
