@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "fault_seam.h"
+
 namespace platform {
 
 namespace {
@@ -39,10 +41,16 @@ LibraryHandle loadLibrary(const char* path) {
 }
 
 LibraryHandle loadLibraryByName(const char* fileName) {
+    if (int injected = faults::before("load", fileName)) {
+        errno = injected;
+        keepFailureText("fault injected by the test plan");
+        return nullptr;
+    }
     if (fileName == nullptr || *fileName == '\0') return refuse("no library name given");
     std::string local = std::string("./") + fileName;
-    if (access(local.c_str(), F_OK) == 0) return open(local.c_str());
-    return open(fileName);
+    LibraryHandle library = open(access(local.c_str(), F_OK) == 0 ? local.c_str() : fileName);
+    faults::after();
+    return library;
 }
 
 void* findSymbol(LibraryHandle library, const char* name) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "fault_seam.h"
+
 namespace platform {
 
 LibraryHandle loadLibrary(const char* path) {
@@ -10,8 +12,14 @@ LibraryHandle loadLibrary(const char* path) {
 }
 
 LibraryHandle loadLibraryByName(const char* fileName) {
+    if (int injected = faults::before("load", fileName)) {
+        SetLastError(static_cast<DWORD>(injected));
+        return nullptr;
+    }
     // Windows' own search order already starts with the application and current directories.
-    return loadLibrary(fileName);
+    LibraryHandle library = loadLibrary(fileName);
+    faults::after();
+    return library;
 }
 
 void* findSymbol(LibraryHandle library, const char* name) {

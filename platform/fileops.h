@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -29,7 +30,7 @@ int copyFileIfAbsent(const char* from, const char* to);
 
 int deleteFile(const char* fileName);
 
-// Renames from to to; fails when to exists (the Windows move semantics).
+// Renames from to to; fails with kErrorFileExists when to exists (the Windows move semantics).
 int renameFile(const char* from, const char* to);
 
 struct FileInfo {
@@ -41,6 +42,23 @@ int fileInfo(const char* fileName, FileInfo* info);
 
 // fileName followed by the calling process's identity: a name no other living process uses.
 std::string processPrivateName(const char* fileName);
+
+// The process identity in a name processPrivateName(fileName) gave; 0 for any other name.
+inline unsigned long privateNameOwner(const std::string& name, const char* fileName) {
+    std::string stem = std::string(fileName) + ".";
+    if (name.size() <= stem.size() || name.size() > stem.size() + 10 || name.compare(0, stem.size(), stem) != 0)
+        return 0;
+    unsigned long owner = 0;
+    for (size_t i = stem.size(); i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return 0;
+        owner = owner * 10 + static_cast<unsigned long>(name[i] - '0');
+    }
+    return owner;
+}
+
+// Adds to names the files of the current directory that processPrivateName(fileName) gave to
+// processes no longer running.
+int abandonedPrivateNames(const char* fileName, std::vector<std::string>* names);
 
 // The code of the calling thread's most recent failed platform call (loading a library included).
 int lastErrorCode();

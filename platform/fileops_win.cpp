@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "fault_seam.h"
+
 namespace platform {
 namespace {
 
@@ -18,12 +20,35 @@ std::wstring wide(const char* text) {
     return result;
 }
 
+// Back to the system code page; empty when a character has no form there.
+std::string narrow(const wchar_t* text) {
+    BOOL lossy = FALSE;
+    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, &lossy);
+    if (length <= 0 || lossy) return std::string();
+    std::string result(static_cast<size_t>(length), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, text, -1, &result[0], length, nullptr, nullptr) != length) return std::string();
+    result.resize(static_cast<size_t>(length - 1));
+    return result;
+}
+
 int failure() {
     DWORD code = GetLastError();
     return code == 0 ? ERROR_INVALID_NAME : static_cast<int>(code);
 }
 
 int result(BOOL ok) { return ok ? 0 : failure(); }
+
+// Runs a file operation unless the test build's fault plan fails it first.
+template <typename Operation>
+int seamed(const char* operation, const char* fileName, const char* target, Operation run) {
+    if (int injected = faults::before(operation, fileName, target)) {
+        SetLastError(static_cast<DWORD>(injected));
+        return failure();
+    }
+    int code = run();
+    faults::after();
+    return code;
+}
 
 // 100-ns units since 1601.
 int64_t fileTimeValue(const FILETIME& time) {
@@ -36,49 +61,90 @@ int copyFile(const char* from, const char* to, BOOL failIfExists) {
     return result(CopyFileW(source.c_str(), target.c_str(), failIfExists));
 }
 
+bool processRunning(unsigned long owner) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(owner));
+    // No such process is an invalid parameter; any other refusal means it is there.
+    if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
 }  // namespace
 
 int createNewFile(const char* fileName) {
-    std::wstring name = wide(fileName);
-    if (name.empty()) return ERROR_INVALID_NAME;
-    HANDLE file =
-        CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return failure();
-    CloseHandle(file);
-    return 0;
+    return seamed("create", fileName, nullptr, [&] {
+        std::wstring name = wide(fileName);
+        if (name.empty()) return static_cast<int>(ERROR_INVALID_NAME);
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return failure();
+        CloseHandle(file);
+        return 0;
+    });
 }
 
-int copyFileReplacing(const char* from, const char* to) { return copyFile(from, to, FALSE); }
+int copyFileReplacing(const char* from, const char* to) {
+    return seamed("copy", from, to, [&] { return copyFile(from, to, FALSE); });
+}
 
 // CopyFileW fails with ERROR_FILE_EXISTS (80) when the target is there.
-int copyFileIfAbsent(const char* from, const char* to) { return copyFile(from, to, TRUE); }
-
-int deleteFile(const char* fileName) {
-    std::wstring name = wide(fileName);
-    if (name.empty()) return ERROR_INVALID_NAME;
-    return result(DeleteFileW(name.c_str()));
+int copyFileIfAbsent(const char* from, const char* to) {
+    return seamed("copy-if-absent", from, to, [&] { return copyFile(from, to, TRUE); });
 }
 
+int deleteFile(const char* fileName) {
+    return seamed("delete", fileName, nullptr, [&] {
+        std::wstring name = wide(fileName);
+        if (name.empty()) return static_cast<int>(ERROR_INVALID_NAME);
+        return result(DeleteFileW(name.c_str()));
+    });
+}
+
+// MoveFileW reports an existing target as ERROR_ALREADY_EXISTS; the shared logic knows it as
+// the file-exists code every other operation gives.
 int renameFile(const char* from, const char* to) {
-    std::wstring source = wide(from), target = wide(to);
-    if (source.empty() || target.empty()) return ERROR_INVALID_NAME;
-    return result(MoveFileW(source.c_str(), target.c_str()));
+    return seamed("rename", from, to, [&] {
+        std::wstring source = wide(from), target = wide(to);
+        if (source.empty() || target.empty()) return static_cast<int>(ERROR_INVALID_NAME);
+        int code = result(MoveFileW(source.c_str(), target.c_str()));
+        return code == ERROR_ALREADY_EXISTS ? kErrorFileExists : code;
+    });
 }
 
 int fileInfo(const char* fileName, FileInfo* info) {
-    std::wstring name = wide(fileName);
-    if (name.empty()) return ERROR_INVALID_NAME;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) return failure();
-    info->size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    info->secondsSinceWrite = (fileTimeValue(now) - fileTimeValue(data.ftLastWriteTime)) / 10000000;
-    return 0;
+    return seamed("info", fileName, nullptr, [&] {
+        std::wstring name = wide(fileName);
+        if (name.empty()) return static_cast<int>(ERROR_INVALID_NAME);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) return failure();
+        info->size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        info->secondsSinceWrite = (fileTimeValue(now) - fileTimeValue(data.ftLastWriteTime)) / 10000000;
+        return 0;
+    });
 }
 
 std::string processPrivateName(const char* fileName) {
     return std::string(fileName) + "." + std::to_string(static_cast<unsigned long>(GetCurrentProcessId()));
+}
+
+int abandonedPrivateNames(const char* fileName, std::vector<std::string>* names) {
+    return seamed("list", fileName, nullptr, [&] {
+        std::wstring pattern = wide((std::string(fileName) + ".*").c_str());
+        if (pattern.empty()) return static_cast<int>(ERROR_INVALID_NAME);
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : failure();
+        do {
+            std::string name = narrow(found.cFileName);
+            unsigned long owner = privateNameOwner(name, fileName);
+            if (owner != 0 && !processRunning(owner)) names->push_back(name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        return 0;
+    });
 }
 
 int lastErrorCode() { return static_cast<int>(GetLastError()); }

@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "fileops.h"
 #include "stub.h"
@@ -69,6 +70,28 @@ bool claimUpdate(std::string& claim) {
     return false;
 }
 
+// A claim whose process died before installing it (a crash, a kill) waits again as the update.
+// An update placed since supersedes it: it is removed, so it can never be installed over that one.
+void recoverAbandonedClaims() {
+    std::vector<std::string> claims;
+    int code = platform::abandonedPrivateNames(kUpdateFile, &claims);
+    if (code != 0) stubLog(LOG_ERROR, "Ricerca degli aggiornamenti interrotti non riuscita (%d)\n", code);
+    for (const std::string& claim : claims) {
+        code = platform::renameFile(claim.c_str(), kUpdateFile);
+        platform::FileInfo pending{};
+        if (code == 0) {
+            stubLog(LOG_ERROR, "%s lasciato da un processo interrotto: di nuovo in attesa come %s\n", claim.c_str(),
+                    kUpdateFile);
+        } else if (code == platform::kErrorFileExists && platform::fileInfo(kUpdateFile, &pending) == 0 &&
+                   pending.size > 0) {
+            stubLog(LOG_ERROR, "%s superato da un nuovo %s: lo elimino\n", claim.c_str(), kUpdateFile);
+            platform::deleteFile(claim.c_str());
+        } else if (code != platform::kErrorFileNotFound) {
+            stubLog(LOG_ERROR, "%s non recuperato (%d)\n", claim.c_str(), code);
+        }
+    }
+}
+
 // The claimed update goes back to wait for a later load.
 void releaseClaim(const std::string& claim) {
     int code = platform::renameFile(claim.c_str(), kUpdateFile);
@@ -111,6 +134,7 @@ bool installClaimedUpdate(const std::string& claim) {
 }  // namespace
 
 bool applyPendingUpdate() {
+    recoverAbandonedClaims();
     int probeCode = platform::createNewFile(kUpdateFile);
     if (probeCode == 0) {
         stubLog(LOG_DEBUG, "Elimino %s..\n", kUpdateFile);

@@ -41,6 +41,7 @@ ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options) 
             setenv("ASAN_OPTIONS", "handle_segv=0:allow_user_segv_handler=1:detect_leaks=0", 1);
         else if (options.keepsHandedOverBlock)
             setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        for (const std::string& entry : options.environment) putenv(const_cast<char*>(entry.c_str()));
         if (options.unprivileged && runningAsRoot()) {
             if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
         }
@@ -65,7 +66,7 @@ ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options) 
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, report};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, report, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
 }
 
 #if defined(XML_SERVICE_JAR)

@@ -8,6 +8,7 @@
 struct ProgramRun {
     int exitStatus;      // the low eight bits of the program's status; -1 when it did not exit normally
     std::string report;  // what the program wrote on file descriptor 3 (and 1 if captured)
+    int signal = 0;      // the signal that ended it, if one did
 };
 
 struct RunOptions {
@@ -21,6 +22,8 @@ struct RunOptions {
     bool keepsHandedOverBlock = false;
     // Standard output joins the report (for programs that print rather than report).
     bool captureStdout = false;
+    // "NAME=value" entries added to the program's environment.
+    std::vector<std::string> environment = {};
 };
 
 // Runs the program with the current directory inherited.

@@ -1,6 +1,9 @@
 // A native host for the stub tests: loads the stub from the current directory as a host
 // application would, calls the exports named on the command line and reports each result as
-// one line on file descriptor 3 (the service client redirects the standard streams).
+// one line on file descriptor 3 (the service client redirects the standard streams). Two more
+// commands: "build" reports which build of the service client marked the process, and
+// "descriptors" how many file descriptors the process holds beyond those it started with.
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +28,17 @@ std::string printable(const char* text) {
 
 void report(const std::string& line) { dprintf(kReportFd, "%s\n", line.c_str()); }
 
+int openDescriptors() {
+    DIR* listing = opendir("/proc/self/fd");
+    if (listing == nullptr) return -1;
+    int count = 0;
+    while (readdir(listing) != nullptr) ++count;
+    closedir(listing);
+    return count;
+}
+
+int descriptorsAtStart = 0;
+
 // Reports a string result and releases it: the caller owns every string it receives.
 void reportText(const char* name, char* text) {
     report(std::string(name) + "=" + printable(text));
@@ -43,6 +57,15 @@ void callSend(platform::LibraryHandle stub, const char* name, const char* serviz
 void call(platform::LibraryHandle stub, const std::string& command) {
     std::string name = command.substr(0, command.find('='));
     std::string servizio = name.size() < command.size() ? command.substr(name.size() + 1) : "DLLECHO";
+    if (name == "build") {
+        const char* build = std::getenv("TAVO2_BUILD");
+        report(std::string("build=") + (build != nullptr ? build : "ordinary"));
+        return;
+    }
+    if (name == "descriptors") {
+        report("descriptors=+" + std::to_string(openDescriptors() - descriptorsAtStart));
+        return;
+    }
     void* entry = platform::findSymbol(stub, name.c_str());
     if (entry == nullptr) {
         report(name + " not exported");
@@ -63,6 +86,7 @@ void call(platform::LibraryHandle stub, const std::string& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    descriptorsAtStart = openDescriptors();
     platform::LibraryHandle stub = platform::loadLibraryByName(TAVO_STUB_FILE);
     if (stub == nullptr) {
         report("not loaded: " + std::to_string(platform::lastErrorCode()));

@@ -2,6 +2,8 @@
 // and the fallbacks, observed through a host process per case (the stub works once per process).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -337,6 +339,58 @@ TEST_F(StubInstallation, InterruptedUpdateIsCompletedOrRolledBack) {
         EXPECT_EQ(each.loaded, run.report) << each.name;
         EXPECT_EQ(readFile(each.updatePending ? VARIANT_PATH : SERVICE_PATH), readFile(kService)) << each.name;
         EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup)) << each.name;
+        EXPECT_FALSE(fileExists(kUpdate)) << each.name;
+        EXPECT_EQ(concat(concat(concat(kAttachStart, each.attachLines), resolvedLines("OK")), kAttachEnd), logEntries())
+            << each.name;
+    }
+}
+
+// An update claimed by a process that ended before installing it (killed, or unable to give
+// the claim back) waits again as the update; a newer update placed since supersedes it. The
+// claim of a running process is left alone.
+TEST_F(StubInstallation, UpdateClaimedByAnEndedProcessIsTakenUpAgain) {
+    pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    ASSERT_EQ(ended, waitpid(ended, nullptr, 0));
+    const std::string endedClaim = kUpdate + "." + std::to_string(ended);
+    const std::string runningClaim = kUpdate + "." + std::to_string(getpid());
+    struct Case {
+        const char* name;
+        bool serviceThere;
+        std::string claim, claimed, pending;  // the claim's name, what it holds, the update file
+        const char* build;
+        std::vector<std::string> attachLines;
+    };
+    const std::string recovered =
+        "ERROR " + endedClaim + " lasciato da un processo interrotto: di nuovo in attesa come " + kUpdate + "\n";
+    const Case cases[] = {
+        {"ended before the swap", true, endedClaim, VARIANT_PATH, "", "variant", concat({recovered}, swapLines())},
+        {"ended after the delete",
+         false,
+         endedClaim,
+         VARIANT_PATH,
+         "",
+         "variant",
+         {recovered, "DEBUG " + kUpdate + ": CreateFile=80\n",
+          "ERROR " + kService + " mancante: completo l'aggiornamento interrotto\n",
+          "DEBUG Rinomino " + kUpdate + " in " + kService + "....\n"}},
+        {"superseded by a newer update", true, endedClaim, PARTIAL_PATH, VARIANT_PATH, "variant",
+         concat({"ERROR " + endedClaim + " superato da un nuovo " + kUpdate + ": lo elimino\n"}, swapLines())},
+        {"still running", true, runningClaim, VARIANT_PATH, "", "ordinary", {"DEBUG Elimino " + kUpdate + "..\n"}},
+    };
+    for (const Case& each : cases) {
+        ScratchDirectory caseDirectory;
+        SetUp();
+        if (each.serviceThere) copyFile(SERVICE_PATH, kService);
+        if (!each.serviceThere) copyFile(SERVICE_PATH, kBackup);
+        copyFile(each.claimed, each.claim);
+        if (!each.pending.empty()) copyFile(each.pending, kUpdate);
+        ProgramRun run = host({"getCodiceTAVO", "build"});
+        EXPECT_NE(std::string::npos, run.report.find("\nbuild=" + std::string(each.build) + "\n")) << each.name << "\n"
+                                                                                                   << run.report;
+        EXPECT_TRUE(readFile(std::string(each.build) == "variant" ? VARIANT_PATH : SERVICE_PATH) == readFile(kService))
+            << each.name;
+        EXPECT_EQ(std::string(each.build) != "variant", fileExists(each.claim)) << each.name;
         EXPECT_FALSE(fileExists(kUpdate)) << each.name;
         EXPECT_EQ(concat(concat(concat(kAttachStart, each.attachLines), resolvedLines("OK")), kAttachEnd), logEntries())
             << each.name;

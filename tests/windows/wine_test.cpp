@@ -439,6 +439,81 @@ TEST_F(StubUpdate, InterruptedUpdatesAndStaleProbesAreCleanedUp) {
     }
 }
 
+// The update under faults with the real Win32 file calls, a subset of the linux64 sweep: from
+// each starting state every operation in turn fails (access denied, a sharing violation) or is
+// the last before a kill, in the stub built with the fault seam; then the product stub must
+// load the old version or the new, and neither is lost.
+class StubUpdateFaults : public StubUpdate {
+protected:
+    struct State {
+        const char* name;
+        bool service, update, backup, claimed;
+    };
+    void lay(const State& state) {
+        SetUp();
+        installUpdateCase(state.service, false);
+        if (state.backup) install("service/tavo2.dll", "tavo2bck.dll");
+        // A process identity Wine has not handed out in this prefix: the claim's owner is gone.
+        if (state.update)
+            install("tests/windows/tavo2_marked.dll", state.claimed ? "tavo2upd.dll.99996" : "tavo2upd.dll");
+    }
+    std::vector<std::string> strayFiles() {
+        std::vector<std::string> stray;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+            std::string name = entry.path().filename().string();
+            if (name.rfind("tavo2upd.dll.", 0) == 0) stray.push_back(name);
+        }
+        return stray;
+    }
+};
+
+TEST_F(StubUpdateFaults, EveryOperationFailsOrIsKilledInTurn) {
+    const State states[] = {{"update pending", true, true, false, false},
+                            {"service client lost, update pending", false, true, true, false},
+                            {"claim left after the delete", false, true, true, true}};
+    for (const State& state : states) {
+        long reached = 0;
+        for (long k = 1;; ++k) {
+            bool any = false;
+            for (const char* action : {"denied", "other", "kill-after"}) {
+                std::string context = std::string(state.name) + ", plan " + std::to_string(k) + ":" + action;
+                lay(state);
+                install("tests/windows/tavo_faults.dll", "tavo.dll");
+                WineRun faulted = wine("tavotester.exe", "VANTREL_FAULT_PLAN=" + std::to_string(k) + ":" + action +
+                                                             " VANTREL_FAULT_JOURNAL=fault_journal.txt");
+                std::vector<std::string> journal = lines(read("fault_journal.txt"));
+                if (static_cast<long>(journal.size()) < k) continue;
+                any = true;
+                ++reached;
+                if (std::string(action) == "kill-after") {
+                    EXPECT_EQ(137, faulted.status) << context;
+                }
+                // A failed load right after the install gives the update up for the backup.
+                bool givenUp = dailyLog("tavobridge_").find("aggiornato non caricabile") != std::string::npos;
+
+                install("stub/tavo.dll");
+                fs::remove(dir_ / "tavotavotester.log");
+                context += "\nfaulted run:\n" + read("fault_journal.txt") + dailyLog("tavobridge_");
+                EXPECT_EQ(0, wine("tavotester.exe").status) << context;
+                std::string build = forwardedBuild();
+                if (givenUp) {
+                    EXPECT_TRUE(build == "build=ordinary" || build == "build=marked") << context;
+                } else {
+                    EXPECT_EQ("build=marked", build) << context;
+                }
+                EXPECT_TRUE(
+                    sameBytes(dir_ / "tavo2.dll",
+                              built(build == "build=marked" ? "tests/windows/tavo2_marked.dll" : "service/tavo2.dll")))
+                    << context;
+                EXPECT_FALSE(exists("tavo2upd.dll") && !read("tavo2upd.dll").empty()) << context;
+                EXPECT_TRUE(strayFiles().empty()) << context;
+            }
+            if (!any) break;
+        }
+        std::printf("%s: %ld injections reached\n", state.name, reached);
+    }
+}
+
 // ---- Daily logs and the code generator from several threads ------------------------------------
 
 class ServiceLog : public WineTest {
