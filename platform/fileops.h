@@ -20,6 +20,12 @@ constexpr int kErrorFileExists = 80;
 // the name is taken.
 int createNewFile(const char* fileName);
 
+// Both copies go through a side file of the calling process, processPrivateName of
+// partialCopyName(to), renamed onto to at the end: a copy cut short (a failure, a killed
+// process) never leaves a truncated to behind, at most a side file that abandonedPrivateNames
+// of partialCopyName(to) finds once its process has ended.
+inline std::string partialCopyName(const char* fileName) { return std::string(fileName) + ".part"; }
+
 // Copies from onto to, replacing an existing to. Two processes copying onto the same name at
 // once each leave a whole copy.
 int copyFileReplacing(const char* from, const char* to);

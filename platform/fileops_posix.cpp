@@ -76,8 +76,6 @@ int renameWithoutReplacing(const char* from, const char* to) {
     return rename(from, to) == 0 ? 0 : failure();
 }
 
-// The copy goes to a side file of this process, renamed onto the target at the end, so a copy
-// that fails halfway never leaves a truncated target behind.
 int copyThroughSideFile(const char* from, const char* to, bool replace) {
     int source = open(from, O_RDONLY | O_CLOEXEC);
     if (source < 0) return failure();
@@ -87,7 +85,7 @@ int copyThroughSideFile(const char* from, const char* to, bool replace) {
         close(source);
         return code;
     }
-    std::string partial = processPrivateName(to) + ".part";
+    std::string partial = processPrivateName(partialCopyName(to).c_str());
     int target = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0777);
     if (target < 0) {
         int code = failure();

@@ -55,10 +55,23 @@ int64_t fileTimeValue(const FILETIME& time) {
     return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
 
-int copyFile(const char* from, const char* to, BOOL failIfExists) {
-    std::wstring source = wide(from), target = wide(to);
-    if (source.empty() || target.empty()) return ERROR_INVALID_NAME;
-    return result(CopyFileW(source.c_str(), target.c_str(), failIfExists));
+// CopyFileW writes its target in place; the side file keeps a copy cut short away from `to`.
+// MoveFileExW reports an existing target as ERROR_ALREADY_EXISTS, known to the shared logic as
+// the file-exists code.
+int copyThroughSideFile(const char* from, const char* to, bool replace) {
+    std::string partialName = processPrivateName(partialCopyName(to).c_str());
+    std::wstring source = wide(from), partial = wide(partialName.c_str()), target = wide(to);
+    if (source.empty() || partial.empty() || target.empty()) return ERROR_INVALID_NAME;
+    if (!CopyFileW(source.c_str(), partial.c_str(), FALSE)) {
+        int code = failure();
+        DeleteFileW(partial.c_str());
+        return code;
+    }
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    int code = result(MoveFileExW(partial.c_str(), target.c_str(), flags));
+    if (code == ERROR_ALREADY_EXISTS) code = kErrorFileExists;
+    if (code != 0) DeleteFileW(partial.c_str());
+    return code;
 }
 
 bool processRunning(unsigned long owner) {
@@ -85,12 +98,11 @@ int createNewFile(const char* fileName) {
 }
 
 int copyFileReplacing(const char* from, const char* to) {
-    return seamed("copy", from, to, [&] { return copyFile(from, to, FALSE); });
+    return seamed("copy", from, to, [&] { return copyThroughSideFile(from, to, true); });
 }
 
-// CopyFileW fails with ERROR_FILE_EXISTS (80) when the target is there.
 int copyFileIfAbsent(const char* from, const char* to) {
-    return seamed("copy-if-absent", from, to, [&] { return copyFile(from, to, TRUE); });
+    return seamed("copy-if-absent", from, to, [&] { return copyThroughSideFile(from, to, false); });
 }
 
 int deleteFile(const char* fileName) {

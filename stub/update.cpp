@@ -92,6 +92,18 @@ void recoverAbandonedClaims() {
     }
 }
 
+// Copies a process was cut short in left side files behind; nobody can use them.
+void removeAbandonedCopies() {
+    for (const char* target : {kServiceFile, kBackupFile}) {
+        std::vector<std::string> copies;
+        if (platform::abandonedPrivateNames(platform::partialCopyName(target).c_str(), &copies) != 0) continue;
+        for (const std::string& copy : copies) {
+            stubLog(LOG_ERROR, "%s lasciato da un processo interrotto: lo elimino\n", copy.c_str());
+            platform::deleteFile(copy.c_str());
+        }
+    }
+}
+
 // The claimed update goes back to wait for a later load.
 void releaseClaim(const std::string& claim) {
     int code = platform::renameFile(claim.c_str(), kUpdateFile);
@@ -135,6 +147,7 @@ bool installClaimedUpdate(const std::string& claim) {
 
 bool applyPendingUpdate() {
     recoverAbandonedClaims();
+    removeAbandonedCopies();
     int probeCode = platform::createNewFile(kUpdateFile);
     if (probeCode == 0) {
         stubLog(LOG_DEBUG, "Elimino %s..\n", kUpdateFile);

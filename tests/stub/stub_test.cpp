@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fileops.h"
 #include "install_support.h"
 #include "test_support.h"
 
@@ -395,6 +396,28 @@ TEST_F(StubInstallation, UpdateClaimedByAnEndedProcessIsTakenUpAgain) {
         EXPECT_EQ(concat(concat(concat(kAttachStart, each.attachLines), resolvedLines("OK")), kAttachEnd), logEntries())
             << each.name;
     }
+}
+
+// Side files of copies a process was cut short in are removed once it has ended; those of a
+// running process stay.
+TEST_F(StubInstallation, CopiesCutShortByAnEndedProcessAreRemoved) {
+    pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    ASSERT_EQ(ended, waitpid(ended, nullptr, 0));
+    const std::string serviceCopy = platform::partialCopyName(kService.c_str()) + "." + std::to_string(ended);
+    const std::string backupCopy = platform::partialCopyName(kBackup.c_str()) + "." + std::to_string(ended);
+    const std::string runningCopy = platform::partialCopyName(kService.c_str()) + "." + std::to_string(getpid());
+    copyFile(SERVICE_PATH, kService);
+    for (const std::string& copy : {serviceCopy, backupCopy, runningCopy}) copyFile(PARTIAL_PATH, copy);
+    ProgramRun run = loadedVersion();
+    EXPECT_EQ(kServiceLoaded, run.report);
+    EXPECT_FALSE(fileExists(serviceCopy));
+    EXPECT_FALSE(fileExists(backupCopy));
+    EXPECT_TRUE(fileExists(runningCopy));
+    std::vector<std::string> removed = {"ERROR " + serviceCopy + " lasciato da un processo interrotto: lo elimino\n",
+                                        "ERROR " + backupCopy + " lasciato da un processo interrotto: lo elimino\n",
+                                        "DEBUG Elimino " + kUpdate + "..\n"};
+    EXPECT_EQ(concat(concat(concat(kAttachStart, removed), resolvedLines("OK")), kAttachEnd), logEntries());
 }
 
 }  // namespace

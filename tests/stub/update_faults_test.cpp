@@ -83,7 +83,8 @@ Folder folderNow() {
     for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
         std::string name = entry.path().filename().string();
         bool claim = platform::privateNameOwner(name, kUpdate.c_str()) != 0;
-        bool sideFile = name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0;
+        bool sideFile = platform::privateNameOwner(name, platform::partialCopyName(kService.c_str()).c_str()) != 0 ||
+                        platform::privateNameOwner(name, platform::partialCopyName(kBackup.c_str()).c_str()) != 0;
         if (claim || sideFile) folder.strayFiles.push_back(name);
     }
     return folder;
