@@ -14,6 +14,13 @@ static_assert(maximumAllocation <= 0x7FFFFFFF, "allocated counts must fit a jsiz
 // that is implausibly large or the heap is exhausted. Released with free().
 void* allocateElements(size_t count, size_t size);
 
+#if BRIDGE_ALLOCATION_FAULTS
+// Test builds only (p11bridge_allocation_faults): from now on the nth allocation fails (0:
+// none); allocationFaultPending tells whether it is still to come.
+void failAllocation(unsigned long nth);
+bool allocationFaultPending();
+#endif
+
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };

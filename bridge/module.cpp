@@ -48,6 +48,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11_getInfo(JNIEnv* e
     if (!findConstructor(env, JavaConstructor::Info, &cls, &constructor)) return nullptr;
     LocalRef<jstring> manufacturer(env, paddedToJString(env, info.manufacturerID, sizeof info.manufacturerID));
     LocalRef<jstring> description(env, paddedToJString(env, info.libraryDescription, sizeof info.libraryDescription));
+    if (env->ExceptionCheck()) return nullptr;
     jobject result = env->NewObject(cls, constructor, versionToInt(info.cryptokiVersion), manufacturer.get(),
                                     ulongToJint(info.flags), description.get(), versionToInt(info.libraryVersion));
     if (result == nullptr) return nullptr;

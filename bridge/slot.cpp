@@ -25,6 +25,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getInfo(JNIEn
     if (!findConstructor(env, JavaConstructor::SlotInfo, &cls, &constructor)) return nullptr;
     LocalRef<jstring> description(env, paddedToJString(env, info.slotDescription, sizeof info.slotDescription));
     LocalRef<jstring> manufacturer(env, paddedToJString(env, info.manufacturerID, sizeof info.manufacturerID));
+    if (env->ExceptionCheck()) return nullptr;
     jobject result = env->NewObject(cls, constructor, description.get(), manufacturer.get(), ulongToJint(info.flags),
                                     versionToInt(info.hardwareVersion), versionToInt(info.firmwareVersion));
     if (result == nullptr) return nullptr;
@@ -48,6 +49,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenInfo(
     LocalRef<jstring> model(env, paddedToJString(env, info.model, sizeof info.model));
     LocalRef<jstring> serial(env, paddedToJString(env, info.serialNumber, sizeof info.serialNumber));
     LocalRef<jstring> utcTime(env, paddedToJString(env, info.utcTime, sizeof info.utcTime));
+    if (env->ExceptionCheck()) return nullptr;
     jobject result = env->NewObject(
         cls, constructor, label.get(), manufacturer.get(), model.get(), serial.get(), ulongToJint(info.flags),
         ulongToJint(info.ulMaxSessionCount), ulongToJint(info.ulSessionCount), ulongToJint(info.ulMaxRwSessionCount),

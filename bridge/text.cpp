@@ -2,8 +2,8 @@
 
 #include <cstring>
 #include <memory>
-#include <new>
 
+#include "allocation.h"
 #include "trace.h"
 
 constexpr unsigned long noCharacter = 0xFFFFFFFFUL;
@@ -94,10 +94,10 @@ static bool decodeText(const CK_BYTE* bytes, size_t length, jchar* units, size_t
 static jstring decodeToJString(JNIEnv* env, const CK_BYTE* bytes, size_t length, bool refuseInvalid) {
     if (length > 0x7FFFFFFF) return nullptr;
     jchar shortUnits[128];
-    std::unique_ptr<jchar[]> longUnits;
+    std::unique_ptr<jchar, FreeDeleter> longUnits;
     jchar* units = shortUnits;
     if (length > sizeof shortUnits / sizeof shortUnits[0]) {
-        longUnits.reset(new (std::nothrow) jchar[length]);
+        longUnits.reset(static_cast<jchar*>(allocateElements(length, sizeof(jchar))));
         if (!longUnits) return nullptr;
         units = longUnits.get();
     }
@@ -107,15 +107,11 @@ static jstring decodeToJString(JNIEnv* env, const CK_BYTE* bytes, size_t length,
 }
 
 jstring paddedToJString(JNIEnv* env, const CK_UTF8CHAR* field, size_t width) {
+    if (env->ExceptionCheck()) return nullptr;  // an earlier field failed
     const void* zero = std::memchr(field, 0, width);
     size_t length = zero != nullptr ? static_cast<size_t>(static_cast<const CK_UTF8CHAR*>(zero) - field) : width;
     jstring result = decodeToJString(env, field, length, true);
-    if (result == nullptr) {
-        // The JVM's own failure (out of memory) must not stay pending under the caller,
-        // which goes on building its result.
-        if (env->ExceptionCheck()) env->ExceptionClear();
-        traceConversionError();
-    }
+    if (result == nullptr && !env->ExceptionCheck()) traceConversionError();
     return result;
 }
 

@@ -10,8 +10,9 @@
 #include "cryptoki.h"
 
 // Blank-padded Cryptoki text of `width` bytes to a Java string, blanks kept; a zero byte
-// ends it early. Null (after the error line, with nothing left pending) when the bytes are no
-// UTF-8 or the JVM cannot make the string.
+// ends it early. Null after the error line, nothing pending, when the bytes are no UTF-8. Null
+// with the JVM's error pending when it cannot make the string, or when an exception is pending
+// already: a caller converts its fields in a row and checks for a pending exception once.
 jstring paddedToJString(JNIEnv* env, const CK_UTF8CHAR* field, size_t width);
 
 // An attribute value of `length` bytes as a Java string. A zero byte inside is U+0000; zero

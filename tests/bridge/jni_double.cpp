@@ -40,6 +40,8 @@ std::vector<std::unique_ptr<Object>> heap;
 std::set<const Object*> live;
 std::set<std::string> names;  // method and field IDs point at these
 std::map<std::string, Refusal> refusals;
+int callCountdown = 0;  // failCall: the failable call that fails, counted down
+int liveLocals = 0, peakLocals = 0, liveWeaks = 0;
 std::map<const void*, Object*> handedOut;  // characters and elements not given back
 Object* pending = nullptr;
 JNINativeInterface_ table;
@@ -82,15 +84,26 @@ Object* as(const void* ref, Object::Kind kind, const char* function) {
     return const_cast<Object*>(object);
 }
 
-bool refusing(const std::string& key) {
+// A call that can fail, planned to: a named refusal or the counted one of failCall. The JVM
+// says why with the error it would raise there.
+bool refusing(const std::string& key, const char* error = "java/lang/OutOfMemoryError") {
+    bool counted = callCountdown > 0 && --callCountdown == 0;
     auto found = refusals.find(key);
-    if (found == refusals.end() || --found->second.countdown > 0) return false;
-    if (!found->second.withoutException) {
-        pending = make(Object::Instance, "java/lang/OutOfMemoryError");
+    bool named = found != refusals.end() && --found->second.countdown == 0;
+    if (!counted && !named) return false;
+    if (counted || !found->second.withoutException) {
+        pending = make(Object::Instance, error);
         pending->detail = key;
     }
-    refusals.erase(found);
+    if (named) refusals.erase(found);
     return true;
+}
+
+// Every reference a function hands back is a new local reference of the running native.
+template <typename Ref>
+Ref local(Ref ref) {
+    if (ref != nullptr && ++liveLocals > peakLocals) peakLocals = liveLocals;
+    return ref;
 }
 
 const char* intern(const std::string& name) { return names.insert(name).first->c_str(); }
@@ -159,8 +172,8 @@ const PeerFields peerFields[] = {
 
 jclass JNICALL FindClass(JNIEnv*, const char* name) {
     enter("FindClass");
-    if (name == nullptr || refusing(std::string("FindClass ") + name)) return nullptr;
-    return reinterpret_cast<jclass>(make(Object::Class, name));
+    if (name == nullptr || refusing(std::string("FindClass ") + name, "java/lang/NoClassDefFoundError")) return nullptr;
+    return local(reinterpret_cast<jclass>(make(Object::Class, name)));
 }
 
 jint JNICALL Throw(JNIEnv*, jthrowable exception) {
@@ -197,6 +210,7 @@ jboolean JNICALL ExceptionCheck(JNIEnv*) {
 void JNICALL DeleteLocalRef(JNIEnv*, jobject ref) {
     enter("DeleteLocalRef");
     if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0) problem("DeleteLocalRef of no reference");
+    if (ref != nullptr && liveLocals > 0) liveLocals--;
 }
 
 // The bridge keeps its classes as weak global references; a reference stands for itself here.
@@ -204,6 +218,7 @@ jweak JNICALL NewWeakGlobalRef(JNIEnv*, jobject ref) {
     enter("NewWeakGlobalRef");
     if (refusing("NewWeakGlobalRef")) return nullptr;
     if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0) problem("NewWeakGlobalRef of no reference");
+    if (ref != nullptr) liveWeaks++;
     return ref;
 }
 
@@ -211,6 +226,7 @@ void JNICALL DeleteWeakGlobalRef(JNIEnv*, jweak ref) {
     enter("DeleteWeakGlobalRef");
     if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0)
         problem("DeleteWeakGlobalRef of no reference");
+    if (ref != nullptr) liveWeaks--;
 }
 
 jclass JNICALL GetObjectClass(JNIEnv*, jobject ref) {
@@ -220,7 +236,7 @@ jclass JNICALL GetObjectClass(JNIEnv*, jobject ref) {
         problem("GetObjectClass of no object");
         return nullptr;
     }
-    return reinterpret_cast<jclass>(make(Object::Class, object->className));
+    return local(reinterpret_cast<jclass>(make(Object::Class, object->className)));
 }
 
 jboolean JNICALL IsInstanceOf(JNIEnv*, jobject ref, jclass cls) {
@@ -234,13 +250,14 @@ jboolean JNICALL IsInstanceOf(JNIEnv*, jobject ref, jclass cls) {
 jmethodID JNICALL GetMethodID(JNIEnv*, jclass cls, const char* name, const char* signature) {
     enter("GetMethodID");
     Object* type = as(cls, Object::Class, "GetMethodID");
-    if (type == nullptr) return nullptr;
+    if (type == nullptr || refusing("GetMethodID", "java/lang/NoSuchMethodError")) return nullptr;
     return reinterpret_cast<jmethodID>(const_cast<char*>(intern(std::string(name) + " " + signature)));
 }
 
 jfieldID JNICALL GetFieldID(JNIEnv*, jclass cls, const char* name, const char*) {
     enter("GetFieldID");
-    if (as(cls, Object::Class, "GetFieldID") == nullptr) return nullptr;
+    if (as(cls, Object::Class, "GetFieldID") == nullptr || refusing("GetFieldID", "java/lang/NoSuchFieldError"))
+        return nullptr;
     return reinterpret_cast<jfieldID>(const_cast<char*>(intern(name)));
 }
 
@@ -259,7 +276,7 @@ jobject JNICALL GetObjectField(JNIEnv*, jobject ref, jfieldID field) {
     Object* object = as(ref, Object::Instance, "GetObjectField");
     if (object == nullptr) return nullptr;
     auto found = object->objectFields.find(reinterpret_cast<const char*>(field));
-    return found != object->objectFields.end() ? reinterpret_cast<jobject>(found->second) : nullptr;
+    return local(found != object->objectFields.end() ? reinterpret_cast<jobject>(found->second) : nullptr);
 }
 
 // The constructor's arguments as its signature names them: ints (and booleans) to int
@@ -297,7 +314,47 @@ jobject JNICALL NewObjectV(JNIEnv*, jclass cls, jmethodID method, va_list args) 
             }
         }
     }
-    return reinterpret_cast<jobject>(object);
+    return local(reinterpret_cast<jobject>(object));
+}
+
+// The value classes the bridge converts, their objects as the double builds them: an Integer
+// or Boolean keeps its value in the int field "value", a BigInteger its bytes as its argument.
+Object* receiver(jobject ref, jmethodID method, const char* function) {
+    enter(function);
+    Object* object = as(ref, Object::Instance, function);
+    if (object == nullptr || method == nullptr || refusing(function)) return nullptr;
+    return object;
+}
+
+jint JNICALL CallIntMethodV(JNIEnv*, jobject ref, jmethodID method, va_list) {
+    Object* object = receiver(ref, method, "CallIntMethod");
+    return object != nullptr ? object->intFields["value"] : 0;
+}
+
+jboolean JNICALL CallBooleanMethodV(JNIEnv*, jobject ref, jmethodID method, va_list) {
+    Object* object = receiver(ref, method, "CallBooleanMethod");
+    return object != nullptr && object->intFields["value"] != 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+// toByteArray gives the BigInteger's bytes, format a date's digits, parse a Date.
+jobject JNICALL CallObjectMethodV(JNIEnv*, jobject ref, jmethodID method, va_list) {
+    Object* object = receiver(ref, method, "CallObjectMethod");
+    if (object == nullptr) return nullptr;
+    std::string name = reinterpret_cast<const char*>(method);
+    Object* answer = nullptr;
+    if (name.rfind("toByteArray ", 0) == 0) {
+        answer = make(Object::Bytes, "[B");
+        Object* argument = object->objectFields["arg"];
+        if (argument != nullptr && argument->kind == Object::Bytes) answer->bytes = argument->bytes;
+    } else if (name.rfind("format ", 0) == 0) {
+        answer = make(Object::String, "java/lang/String");
+        answer->units = u"20261209";
+    } else if (name.rfind("parse ", 0) == 0) {
+        answer = make(Object::Instance, "java/util/Date");
+    } else {
+        problem("CallObjectMethod of a method the double does not know: " + name);
+    }
+    return local(reinterpret_cast<jobject>(answer));
 }
 
 jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
@@ -309,7 +366,7 @@ jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
     if (refusing("NewString")) return nullptr;
     Object* text = make(Object::String, "java/lang/String");
     text->units.assign(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length));
-    return reinterpret_cast<jstring>(text);
+    return local(reinterpret_cast<jstring>(text));
 }
 
 jstring JNICALL NewStringUTF(JNIEnv*, const char* chars) {
@@ -322,7 +379,7 @@ jstring JNICALL NewStringUTF(JNIEnv*, const char* chars) {
     if (refusing("NewStringUTF")) return nullptr;
     Object* text = make(Object::String, "java/lang/String");
     text->units = units;
-    return reinterpret_cast<jstring>(text);
+    return local(reinterpret_cast<jstring>(text));
 }
 
 const char* JNICALL GetStringUTFChars(JNIEnv*, jstring ref, jboolean* isCopy) {
@@ -366,14 +423,14 @@ jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass cls, jobject i
     if (type == nullptr || length < 0 || refusing("NewObjectArray")) return nullptr;
     Object* array = make(Object::Objects, "[L" + type->className + ";");
     array->elements.assign(static_cast<size_t>(length), static_cast<Object*>(static_cast<void*>(initial)));
-    return reinterpret_cast<jobjectArray>(array);
+    return local(reinterpret_cast<jobjectArray>(array));
 }
 
 jobject JNICALL GetObjectArrayElement(JNIEnv*, jobjectArray ref, jsize index) {
     enter("GetObjectArrayElement");
     Object* array = as(ref, Object::Objects, "GetObjectArrayElement");
     if (array == nullptr || !inRange(array, index, 1, "GetObjectArrayElement")) return nullptr;
-    return reinterpret_cast<jobject>(array->elements[static_cast<size_t>(index)]);
+    return local(reinterpret_cast<jobject>(array->elements[static_cast<size_t>(index)]));
 }
 
 void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray ref, jsize index, jobject value) {
@@ -390,7 +447,7 @@ Object* newArray(jsize length, Object::Kind kind, const char* className, std::ve
     if (length < 0 || refusing(function)) return nullptr;
     Object* array = make(kind, className);
     (array->*elements).assign(static_cast<size_t>(length), 0);
-    return array;
+    return local(array);
 }
 
 jbyteArray JNICALL NewByteArray(JNIEnv*, jsize length) {
@@ -504,6 +561,8 @@ JNIEnv* reset() {
     heap.clear();
     live.clear();
     refusals.clear();
+    callCountdown = 0;
+    liveLocals = peakLocals = liveWeaks = 0;
     problems.clear();
     releases.clear();
     pending = nullptr;
@@ -527,6 +586,9 @@ JNIEnv* reset() {
     table.GetIntField = GetIntField;
     table.GetObjectField = GetObjectField;
     table.NewObjectV = NewObjectV;
+    table.CallIntMethodV = CallIntMethodV;
+    table.CallBooleanMethodV = CallBooleanMethodV;
+    table.CallObjectMethodV = CallObjectMethodV;
     table.NewString = NewString;
     table.NewStringUTF = NewStringUTF;
     table.GetStringUTFChars = GetStringUTFChars;
@@ -548,6 +610,22 @@ JNIEnv* reset() {
     return &environment;
 }
 
+void failCall(int nth) { callCountdown = nth; }
+bool callFaultPending() { return callCountdown > 0; }
+
+void beginNative() { liveLocals = peakLocals = 0; }
+int peakLocalRefs() { return peakLocals; }
+int liveWeakGlobalRefs() { return liveWeaks; }
+
+void collect(size_t mark) {
+    for (size_t i = mark; i < heap.size(); i++) live.erase(heap[i].get());
+    if (pending != nullptr && live.count(pending) == 0) pending = nullptr;
+    heap.resize(mark < heap.size() ? mark : heap.size());
+    heap.shrink_to_fit();
+}
+
+size_t objectCount() { return heap.size(); }
+
 void refuse(const std::string& function, int nth, bool withoutException) {
     refusals[function] = Refusal{nth, withoutException};
 }
@@ -562,6 +640,18 @@ jbyteArray newByteArray(const std::vector<jbyte>& bytes) {
     Object* array = make(Object::Bytes, "[B");
     array->bytes = bytes;
     return reinterpret_cast<jbyteArray>(array);
+}
+
+jintArray newIntArray(const std::vector<jint>& ints) {
+    Object* array = make(Object::Ints, "[I");
+    array->ints = ints;
+    return reinterpret_cast<jintArray>(array);
+}
+
+jobjectArray newObjectArray(const std::vector<jobject>& elements) {
+    Object* array = make(Object::Objects, "[Ljava/lang/Object;");
+    for (jobject element : elements) array->elements.push_back(static_cast<Object*>(static_cast<void*>(element)));
+    return reinterpret_cast<jobjectArray>(array);
 }
 
 jobject newInstance(const char* className, const char* intField, jint value, const char* ownerField, jobject owner) {

@@ -28,8 +28,27 @@ extern std::vector<std::string> releases;
 // pending unless `withoutException` (a JVM that refuses without saying why).
 void refuse(const std::string& function, int nth = 1, bool withoutException = false);
 
+// From now on the nth call that can fail (a look-up, an allocation, a method call) fails as a
+// JVM's does: null or zero, with NoClassDefFoundError, NoSuchMethodError, NoSuchFieldError or
+// OutOfMemoryError pending. callFaultPending tells whether that call is still to come.
+void failCall(int nth);
+bool callFaultPending();
+
+// Local references a native holds: beginNative starts the count (a JVM frees them when a native
+// returns), peakLocalRefs is the most it held at once. Weak global references live now.
+void beginNative();
+int peakLocalRefs();
+int liveWeakGlobalRefs();
+
+// Objects made so far, and dropping every object made after `mark` (the JVM's collector
+// reclaiming a native's results once they are checked).
+size_t objectCount();
+void collect(size_t mark);
+
 jstring newString(const std::u16string& units);
 jbyteArray newByteArray(const std::vector<jbyte>& bytes);
+jintArray newIntArray(const std::vector<jint>& ints);
+jobjectArray newObjectArray(const std::vector<jobject>& elements);
 // An instance of the class with one int field; `owner` (may be null) in the object field.
 jobject newInstance(const char* className, const char* intField, jint value, const char* ownerField = nullptr,
                     jobject owner = nullptr);

@@ -309,6 +309,9 @@ extern "C" SCRIPT_EXPORT CK_RV SCRIPT_GET_FUNCTION_LIST_NAME(CK_FUNCTION_LIST_PT
     return rv;
 }
 
+extern "C" SCRIPT_EXPORT void P11Script_FailCall(CK_ULONG nth, CK_RV rv) { script::failCall(nth, rv); }
+extern "C" SCRIPT_EXPORT CK_BBOOL P11Script_FaultPending() { return script::faultPending() ? CK_TRUE : CK_FALSE; }
+
 #if SCRIPT_WITH_EXTENSION
 extern "C" SCRIPT_EXPORT CK_RV C_OpenSessionAndGetRSACredential(
     CK_UTF8CHAR_PTR alias, CK_ULONG aliasLen, CK_ULONG selector, CK_UTF8CHAR_PTR pin, CK_ULONG pinLen,

@@ -46,7 +46,19 @@ CK_ULONG number(const char* key, CK_ULONG fallback) {
     return static_cast<CK_ULONG>(std::strtoull(text(key).c_str(), nullptr, 0));
 }
 
+// The fault planned through failCall: the nth counted call from then on gives its code.
+static CK_ULONG faultCountdown = 0;
+static CK_RV faultResult = CKR_OK;
+
+void failCall(CK_ULONG nth, CK_RV rv) {
+    faultCountdown = nth;
+    faultResult = rv;
+}
+
+bool faultPending() { return faultCountdown > 0; }
+
 CK_RV result(const char* function) {
+    if (faultCountdown > 0 && --faultCountdown == 0) return faultResult;
     std::string key = std::string("rv.") + function;
     return number(key.c_str(), CKR_OK);
 }

@@ -36,6 +36,11 @@ CK_ULONG number(const char* key, CK_ULONG fallback = 0);
 bool has(const char* key);
 // Result scripted for a function ("rv.<name>"), CKR_OK by default.
 CK_RV result(const char* function);
+// From now on the nth call through result() answers `rv` whatever the script says (0: none);
+// faultPending tells whether that call is still to come. Exported by the module for the
+// fault driver as P11Script_FailCall and P11Script_FaultPending.
+void failCall(CK_ULONG nth, CK_RV rv);
+bool faultPending();
 // Appends one line to the record file.
 void record(const char* format, ...)
 #if defined(__GNUC__)
