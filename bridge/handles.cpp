@@ -72,7 +72,7 @@ bool grow() {
 }  // namespace
 
 bool handleToJava(CK_ULONG handle, jint* value) {
-    if (static_cast<uint64_t>(handle) <= 0xFFFFFFFFu) {
+    if (handle == static_cast<CK_ULONG>(static_cast<uint32_t>(handle))) {  // fits 32 bits
         *value = static_cast<jint>(static_cast<uint32_t>(handle));
         return true;
     }

@@ -6,9 +6,9 @@
 // references held never grew past the 16 a JVM guarantees (the lists run 40 long), the live
 // heap is back where it was, and the Java caller sees an exception or a result, never both.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -91,39 +91,39 @@ void NATIVE(NativePKCS11Object_setIntAttributeValue)(JNIEnv*, jobject, jint, jin
 }
 
 // The natives that refuse with a fixed message, with their parameters after the peer.
-#define REFUSED_NATIVES(X) \
-    X(void, NativePKCS11Session_signUpdate, jbyteArray, jint, jint) \
-    X(jint, NativePKCS11Session_signFinal, jbyteArray, jint) \
-    X(jint, NativePKCS11Session_encryptUpdate, jbyteArray, jint, jint, jbyteArray, jint) \
-    X(jint, NativePKCS11Session_encryptFinal, jbyteArray, jint) \
-    X(jint, NativePKCS11Session_decryptUpdate, jbyteArray, jint, jint, jbyteArray, jint) \
-    X(jint, NativePKCS11Session_decryptFinal, jbyteArray, jint) \
-    X(void, NativePKCS11Session_digestInit, jint, jobject) \
-    X(jint, NativePKCS11Session_digest, jbyteArray, jint, jint, jbyteArray, jint) \
-    X(void, NativePKCS11Session_digestUpdate, jbyteArray, jint, jint) \
-    X(void, NativePKCS11Session_digestKey, jobject) \
-    X(jint, NativePKCS11Session_digestFinal, jbyteArray, jint) \
-    X(void, NativePKCS11Session_signRecoverInit, jint, jobject, jobject) \
-    X(jint, NativePKCS11Session_signRecover, jbyteArray, jint, jint, jbyteArray, jint) \
-    X(void, NativePKCS11Session_verifyInit, jint, jobject, jobject) \
-    X(jboolean, NativePKCS11Session_verify, jbyteArray, jint, jint, jbyteArray, jint, jint) \
-    X(void, NativePKCS11Session_verifyUpdate, jbyteArray, jint, jint) \
-    X(jboolean, NativePKCS11Session_verifyFinal, jbyteArray, jint, jint) \
-    X(void, NativePKCS11Session_verifyRecoverInit, jint, jobject, jobject) \
-    X(jint, NativePKCS11Session_verifyRecover, jbyteArray, jint, jint, jbyteArray, jint) \
+#define REFUSED_NATIVES(X)                                                                     \
+    X(void, NativePKCS11Session_signUpdate, jbyteArray, jint, jint)                            \
+    X(jint, NativePKCS11Session_signFinal, jbyteArray, jint)                                   \
+    X(jint, NativePKCS11Session_encryptUpdate, jbyteArray, jint, jint, jbyteArray, jint)       \
+    X(jint, NativePKCS11Session_encryptFinal, jbyteArray, jint)                                \
+    X(jint, NativePKCS11Session_decryptUpdate, jbyteArray, jint, jint, jbyteArray, jint)       \
+    X(jint, NativePKCS11Session_decryptFinal, jbyteArray, jint)                                \
+    X(void, NativePKCS11Session_digestInit, jint, jobject)                                     \
+    X(jint, NativePKCS11Session_digest, jbyteArray, jint, jint, jbyteArray, jint)              \
+    X(void, NativePKCS11Session_digestUpdate, jbyteArray, jint, jint)                          \
+    X(void, NativePKCS11Session_digestKey, jobject)                                            \
+    X(jint, NativePKCS11Session_digestFinal, jbyteArray, jint)                                 \
+    X(void, NativePKCS11Session_signRecoverInit, jint, jobject, jobject)                       \
+    X(jint, NativePKCS11Session_signRecover, jbyteArray, jint, jint, jbyteArray, jint)         \
+    X(void, NativePKCS11Session_verifyInit, jint, jobject, jobject)                            \
+    X(jboolean, NativePKCS11Session_verify, jbyteArray, jint, jint, jbyteArray, jint, jint)    \
+    X(void, NativePKCS11Session_verifyUpdate, jbyteArray, jint, jint)                          \
+    X(jboolean, NativePKCS11Session_verifyFinal, jbyteArray, jint, jint)                       \
+    X(void, NativePKCS11Session_verifyRecoverInit, jint, jobject, jobject)                     \
+    X(jint, NativePKCS11Session_verifyRecover, jbyteArray, jint, jint, jbyteArray, jint)       \
     X(jint, NativePKCS11Session_digestEncryptUpdate, jbyteArray, jint, jint, jbyteArray, jint) \
     X(jint, NativePKCS11Session_decryptDigestUpdate, jbyteArray, jint, jint, jbyteArray, jint) \
-    X(jint, NativePKCS11Session_signEncryptUpdate, jbyteArray, jint, jint, jbyteArray, jint) \
+    X(jint, NativePKCS11Session_signEncryptUpdate, jbyteArray, jint, jint, jbyteArray, jint)   \
     X(jint, NativePKCS11Session_decryptVerifyUpdate, jbyteArray, jint, jint, jbyteArray, jint) \
     X(jobject, NativePKCS11Session_deriveKey, jint, jobject, jobject, jintArray, jobjectArray) \
-    X(void, NativePKCS11Session_seedRandom, jbyteArray, jint, jint) \
-    X(void, NativePKCS11Session_generateRandom, jbyteArray, jint, jint) \
-    X(jboolean, NativePKCS11Session_getFunctionStatus) \
-    X(void, NativePKCS11Session_cancelFunction) \
-    X(jint, NativePKCS11_waitForSlotEvent, jint) \
-    X(jobject, NativePKCS11Object_copy, jintArray, jobjectArray) \
-    X(jbyteArray, NativePKCS11Session_getOperationState) \
-    X(void, NativePKCS11Session_setOperationState, jbyteArray, jobject, jobject) \
+    X(void, NativePKCS11Session_seedRandom, jbyteArray, jint, jint)                            \
+    X(void, NativePKCS11Session_generateRandom, jbyteArray, jint, jint)                        \
+    X(jboolean, NativePKCS11Session_getFunctionStatus)                                         \
+    X(void, NativePKCS11Session_cancelFunction)                                                \
+    X(jint, NativePKCS11_waitForSlotEvent, jint)                                               \
+    X(jobject, NativePKCS11Object_copy, jintArray, jobjectArray)                               \
+    X(jbyteArray, NativePKCS11Session_getOperationState)                                       \
+    X(void, NativePKCS11Session_setOperationState, jbyteArray, jobject, jobject)               \
     X(void, NativePKCS11Slot_initToken, jstring, jstring)
 
 #define DECLARE_REFUSED(result, name, ...) extern "C" result NATIVE(name)(JNIEnv*, jobject, ##__VA_ARGS__);
@@ -226,13 +226,19 @@ std::vector<Native> natives() {
     const jint rsaPkcs = 1, aesKeyGen = 0x1080, rsaKeyPairGen = 0;
     std::vector<Native> all = {
         row("loadPKCS11Library",
-            [](const Peers& p) { return NATIVE(NativePKCS11_loadPKCS11Library)(p.env, p.module, text(SCRIPT_MODULE)); }),
+            [](const Peers& p) {
+                return NATIVE(NativePKCS11_loadPKCS11Library)(p.env, p.module, text(SCRIPT_MODULE));
+            }),
         row("libInitialize",
             [](const Peers& p) {
                 NATIVE(NativePKCS11_libInitialize)(p.env, p.module);
                 return 0;
             }),
-        row("libFinalize", [](const Peers& p) { NATIVE(NativePKCS11_libFinalize)(p.env, p.module); return 0; }),
+        row("libFinalize",
+            [](const Peers& p) {
+                NATIVE(NativePKCS11_libFinalize)(p.env, p.module);
+                return 0;
+            }),
         row("getInfo", [](const Peers& p) { return NATIVE(NativePKCS11_getInfo)(p.env, p.module); }),
         row("getSlotList", [](const Peers& p) { return NATIVE(NativePKCS11_getSlotList)(p.env, p.module, 1); }),
         row("getBridgeVersion", [](const Peers& p) { return NATIVE(NativePKCS11_getBridgeVersion)(p.env, p.module); }),
@@ -250,16 +256,36 @@ std::vector<Native> natives() {
         row("openSession",
             [](const Peers& p) { return NATIVE(NativePKCS11Slot_openSession)(p.env, p.slot, 6, nullptr, nullptr); }),
         row("closeAllSessions",
-            [](const Peers& p) { NATIVE(NativePKCS11Slot_closeAllSessions)(p.env, p.slot); return 0; }),
-        row("close", [](const Peers& p) { NATIVE(NativePKCS11Session_close)(p.env, p.session); return 0; }),
-        row("logout", [](const Peers& p) { NATIVE(NativePKCS11Session_logout)(p.env, p.session); return 0; }),
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Slot_closeAllSessions)(p.env, p.slot);
+                return 0;
+            }),
+        row("close",
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Session_close)(p.env, p.session);
+                return 0;
+            }),
+        row("logout",
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Session_logout)(p.env, p.session);
+                return 0;
+            }),
         row("Session.getInfo", [](const Peers& p) { return NATIVE(NativePKCS11Session_getInfo)(p.env, p.session); }),
         row("login",
-            [](const Peers& p) { NATIVE(NativePKCS11Session_login)(p.env, p.session, 0, text("1234")); return 0; }),
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Session_login)(p.env, p.session, 0, text("1234"));
+                return 0;
+            }),
         row("loginAuthPath",
-            [](const Peers& p) { NATIVE(NativePKCS11Session_loginAuthPath)(p.env, p.session, 1); return 0; }),
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Session_loginAuthPath)(p.env, p.session, 1);
+                return 0;
+            }),
         row("initPIN",
-            [](const Peers& p) { NATIVE(NativePKCS11Session_initPIN)(p.env, p.session, text("1234")); return 0; }),
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Session_initPIN)(p.env, p.session, text("1234"));
+                return 0;
+            }),
         row("setPIN",
             [](const Peers& p) {
                 NATIVE(NativePKCS11Session_setPIN)(p.env, p.session, text("1234"), text("5678"));
@@ -271,10 +297,14 @@ std::vector<Native> natives() {
                 NATIVE(NativePKCS11Session_findObjectsInit)(p.env, p.session, t.types, t.values);
                 return 0;
             }),
-        row("findObject", [](const Peers& p) { return NATIVE(NativePKCS11Session_findObject)(p.env, p.session); },
+        row(
+            "findObject", [](const Peers& p) { return NATIVE(NativePKCS11Session_findObject)(p.env, p.session); },
             true),
         row("findObjectsFinal",
-            [](const Peers& p) { NATIVE(NativePKCS11Session_findObjectsFinal)(p.env, p.session); return 0; }),
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Session_findObjectsFinal)(p.env, p.session);
+                return 0;
+            }),
         row("createObject",
             [](const Peers& p) {
                 Template t = longTemplate();
@@ -282,9 +312,9 @@ std::vector<Native> natives() {
             }),
         row("installCertificate",
             [](const Peers& p) {
-                NATIVE(NativePKCS11Session_installCertificate)(p.env, p.session, 1, 0, bytes(300), 0, 300,
-                                                               text("CN=Subject"), text("0102"), text("CN=Issuer"),
-                                                               text("label"));
+                NATIVE(NativePKCS11Session_installCertificate)
+                (p.env, p.session, 1, 0, bytes(300), 0, 300, text("CN=Subject"), text("0102"), text("CN=Issuer"),
+                 text("label"));
                 return 0;
             }),
         row("signInit",
@@ -317,8 +347,8 @@ std::vector<Native> natives() {
         row("generateKeyPair",
             [](const Peers& p) {
                 Template pub = longTemplate(), priv = longTemplate();
-                return NATIVE(NativePKCS11Session_generateKeyPair)(p.env, p.session, rsaKeyPairGen, nullptr,
-                                                                   pub.types, pub.values, priv.types, priv.values);
+                return NATIVE(NativePKCS11Session_generateKeyPair)(p.env, p.session, rsaKeyPairGen, nullptr, pub.types,
+                                                                   pub.values, priv.types, priv.values);
             }),
         row("generateKeyPairOB",
             [](const Peers& p) {
@@ -327,8 +357,7 @@ std::vector<Native> natives() {
         row("generateKey",
             [](const Peers& p) {
                 Template t = longTemplate();
-                return NATIVE(NativePKCS11Session_generateKey)(p.env, p.session, aesKeyGen, nullptr, t.types,
-                                                               t.values);
+                return NATIVE(NativePKCS11Session_generateKey)(p.env, p.session, aesKeyGen, nullptr, t.types, t.values);
             }),
         row("wrapKey",
             [](const Peers& p) {
@@ -338,14 +367,19 @@ std::vector<Native> natives() {
         row("unwrapKey",
             [](const Peers& p) {
                 Template t = longTemplate();
-                return NATIVE(NativePKCS11Session_unwrapKey)(p.env, p.session, rsaPkcs, nullptr, p.object,
-                                                             bytes(600), 0, 600, t.types, t.values);
+                return NATIVE(NativePKCS11Session_unwrapKey)(p.env, p.session, rsaPkcs, nullptr, p.object, bytes(600),
+                                                             0, 600, t.types, t.values);
             }),
-        row("getIdentrusObject",
+        row(
+            "getIdentrusObject",
             [](const Peers& p) { return NATIVE(NativePKCS11Session_getIdentrusObject)(p.env, p.session); }, true),
-        row("getCardStatus", [](const Peers& p) { return NATIVE(NativePKCS11Session_getCardStatus)(p.env, p.session); }),
+        row("getCardStatus",
+            [](const Peers& p) { return NATIVE(NativePKCS11Session_getCardStatus)(p.env, p.session); }),
         row("setCardStatus",
-            [](const Peers& p) { NATIVE(NativePKCS11Session_setCardStatus)(p.env, p.session, 1); return 0; }),
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Session_setCardStatus)(p.env, p.session, 1);
+                return 0;
+            }),
         row("logintirvex",
             [](const Peers& p) {
                 NATIVE(NativePKCS11Session_logintirvex)(p.env, p.session, 0, bytes(4));
@@ -363,16 +397,18 @@ std::vector<Native> natives() {
         row("getStringAttributeValue",
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getStringAttributeValue)(p.env, p.object, 3); }),
         row("getByteArrayAttributeValue",
-            [](const Peers& p) {
-                return NATIVE(NativePKCS11Object_getByteArrayAttributeValue)(p.env, p.object, 17);
-            }),
+            [](const Peers& p) { return NATIVE(NativePKCS11Object_getByteArrayAttributeValue)(p.env, p.object, 17); }),
         row("getBigIntegerAttributeValue",
             [](const Peers& p) {
                 return NATIVE(NativePKCS11Object_getBigIntegerAttributeValue)(p.env, p.object, 288);
             }),
         row("getDateAttributeValue",
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getDateAttributeValue)(p.env, p.object, 272); }),
-        row("destroy", [](const Peers& p) { NATIVE(NativePKCS11Object_destroy)(p.env, p.object); return 0; }),
+        row("destroy",
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Object_destroy)(p.env, p.object);
+                return 0;
+            }),
         row("size", [](const Peers& p) { return NATIVE(NativePKCS11Object_size)(p.env, p.object); }),
         row("setAttributeValue",
             [](const Peers& p) {
@@ -386,9 +422,15 @@ std::vector<Native> natives() {
                 return 0;
             }),
         row("setBoolAttributeValue",
-            [](const Peers& p) { NATIVE(NativePKCS11Object_setBoolAttributeValue)(p.env, p.object, 1, 1); return 0; }),
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Object_setBoolAttributeValue)(p.env, p.object, 1, 1);
+                return 0;
+            }),
         row("setIntAttributeValue",
-            [](const Peers& p) { NATIVE(NativePKCS11Object_setIntAttributeValue)(p.env, p.object, 0, 3); return 0; }),
+            [](const Peers& p) {
+                NATIVE(NativePKCS11Object_setIntAttributeValue)(p.env, p.object, 0, 3);
+                return 0;
+            }),
     };
     // Bound, not initialised: finalising releases the module.
     all[1].prepare = [] {
@@ -428,6 +470,7 @@ protected:
         setenv("P11SCRIPT_FILE", scriptPath.c_str(), 1);
         unsetenv("P11SCRIPT_RECORD");
         unsetenv("PKCS11_OXL_DEBUG");
+        jnidouble::onReset = releaseLookups;
         // The bridge's own load of the module shares this handle, so the module's fault plan
         // lives as long as the suite whatever the natives bind and release.
         moduleHandle = dlopen(SCRIPT_MODULE, RTLD_NOW);
@@ -477,8 +520,8 @@ protected:
 
     // One run of the native with the fault planned at k; true when the fault was reached.
     static bool run(const Native& native, Fault fault, int k, bool holdHeap) {
-        std::string where = std::string(native.name) + " with the " + faultNames[int(fault)] + " fault at " +
-                            std::to_string(k) + ": ";
+        std::string where =
+            std::string(native.name) + " with the " + faultNames[int(fault)] + " fault at " + std::to_string(k) + ": ";
         bindInitialised();
         native.prepare();
         JNIEnv* env = jnidouble::reset();

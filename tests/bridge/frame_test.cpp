@@ -253,6 +253,7 @@ protected:
     // A new environment and peers, the module's script and record afresh.
     void fresh() {
         writeScript("session 44\nrsa.session 33\nrsa.private 9\n");
+        jnidouble::onReset = releaseLookups;
         env = jnidouble::reset();
         module = jnidouble::newInstance(BRIDGE_CLASS_MODULE, "unused", 0);
         slot = jnidouble::newInstance(BRIDGE_CLASS_SLOT, "slotID", 1, "module", module);

@@ -283,6 +283,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bridgeState.rsaCredentialEntry = Credential;
     bridgeState.traceEnabled = provider.ConsumeBool() ? 1 : 0;
     jnidouble::abortOnProblem = true;
+    jnidouble::onReset = releaseLookups;
     JNIEnv* env = jnidouble::reset();
     while (provider.remaining_bytes() > 0) {
         if (provider.ConsumeBool())

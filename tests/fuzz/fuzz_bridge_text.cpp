@@ -10,6 +10,7 @@
 #include "attributes.h"
 #include "fuzz_support.h"
 #include "jni_double.h"
+#include "lookups.h"
 
 namespace {
 
@@ -132,6 +133,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     jnidouble::abortOnProblem = true;
+    jnidouble::onReset = releaseLookups;
     JNIEnv* env = jnidouble::reset();
     checkTokenField(env, data, size);
     checkAttributeValue(env, data, size);

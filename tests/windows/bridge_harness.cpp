@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "fake_jni.h"
+#include "jni_double.h"
 
 namespace {
 
@@ -46,15 +46,17 @@ Function native(HMODULE bridge, const char* method) {
 
 // The outcome of one native: its pending exception, else the result the step printed.
 void finishStep(const char* step, const std::string& result) {
-    JNIEnv* env = fakejni::env();
-    if (fakejni::pendingException() != nullptr) {
+    JNIEnv* env = jnidouble::env();
+    if (jnidouble::pendingException() != nullptr) {
         jthrowable exception = env->ExceptionOccurred();
-        std::printf("%s: exception %s\n", step, fakejni::describe(exception).c_str());
+        std::printf("%s: exception %s\n", step, jnidouble::describe(exception).c_str());
         env->ExceptionClear();
     } else {
         std::printf("%s: %s\n", step, result.c_str());
     }
-    fakejni::dropLocalRefs();  // what the JVM does when a native returns
+    for (const std::string& problem : jnidouble::problems) std::printf("problem: %s\n", problem.c_str());
+    jnidouble::problems.clear();
+    jnidouble::beginNative();  // the JVM frees a native's local references when it returns
     std::fflush(stdout);
 }
 
@@ -65,12 +67,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bridge_harness <p11bridge.dll> <module> step...\n");
         return 2;
     }
-    fakejni::Behaviour behaviour;
+    jnidouble::Behaviour behaviour;
     behaviour.classExists = bridgeClass;
     behaviour.methodExists = constructorOnly;
     behaviour.journal = printJournal;
-    fakejni::install(behaviour);
-    JNIEnv* env = fakejni::env();
+    jnidouble::install(behaviour);
+    JNIEnv* env = jnidouble::reset();
 
     HMODULE bridge = LoadLibraryA(argv[1]);
     if (bridge == nullptr) {
@@ -86,7 +88,7 @@ int main(int argc, char** argv) {
         if (step == "load") {
             auto load = native<LoadFn>(bridge, "loadPKCS11Library");
             if (load == nullptr) return 1;
-            jlong list = load(env, self, fakejni::newString(argv[2]));
+            jlong list = load(env, self, jnidouble::newStringUtf(argv[2]));
             result = list != 0 ? "function list" : "no function list";
         } else if (step == "init" || step == "final") {
             auto call = native<VoidFn>(bridge, step == "init" ? "libInitialize" : "libFinalize");
@@ -95,21 +97,22 @@ int main(int argc, char** argv) {
         } else if (step == "info") {
             auto getInfo = native<ObjectFn>(bridge, "getInfo");
             if (getInfo == nullptr) return 1;
-            result = fakejni::describe(getInfo(env, self));
+            result = jnidouble::describe(getInfo(env, self));
         } else if (step == "slots" || step == "allslots") {
             auto getSlotList = native<SlotsFn>(bridge, "getSlotList");
             if (getSlotList == nullptr) return 1;
-            result = fakejni::describe(getSlotList(env, self, step == "slots" ? JNI_TRUE : JNI_FALSE));
+            result = jnidouble::describe(getSlotList(env, self, step == "slots" ? JNI_TRUE : JNI_FALSE));
         } else if (step == "onload") {
             auto onLoad = exportedFunction<OnLoadFn>(bridge, "JNI_OnLoad");
             if (onLoad == nullptr) return 1;
-            result = "version " + std::to_string(onLoad(fakejni::vm(), nullptr));
+            result = "version " + std::to_string(onLoad(jnidouble::vm(), nullptr));
         } else if (step == "onunload") {
             auto onUnload = exportedFunction<OnUnloadFn>(bridge, "JNI_OnUnload");
             if (onUnload == nullptr) return 1;
-            int held = fakejni::liveWeakRefs();
-            onUnload(fakejni::vm(), nullptr);
-            result = std::to_string(held) + " weak references, " + std::to_string(fakejni::liveWeakRefs()) + " left";
+            int held = jnidouble::liveWeakGlobalRefs();
+            onUnload(jnidouble::vm(), nullptr);
+            result =
+                std::to_string(held) + " weak references, " + std::to_string(jnidouble::liveWeakGlobalRefs()) + " left";
         } else {
             std::printf("unknown step %s\n", step.c_str());
             return 2;

@@ -152,7 +152,7 @@ protected:
         install("tester/tavotester.exe");
         install("stub/tavo.dll");
         install("service/tavo2.dll");
-        install("tests/windows/fakejvm.dll");
+        install("tests/jni/fakejvm.dll");
         write("tavodll_classpath.conf", kChainConfig);
         write("fakejvm_script.txt", script);
     }

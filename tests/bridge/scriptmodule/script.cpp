@@ -6,29 +6,11 @@
 #include <cstring>
 #include <map>
 
+#include "key_values.h"
+
 namespace script {
 
-// The script is read afresh on each lookup: tests rewrite it between calls.
-static std::map<std::string, std::string> load() {
-    std::map<std::string, std::string> values;
-    const char* path = std::getenv("P11SCRIPT_FILE");
-    if (path == nullptr) return values;
-    FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return values;
-    char line[4096];
-    while (std::fgets(line, sizeof line, file) != nullptr) {
-        std::string entry(line);
-        while (!entry.empty() && (entry.back() == '\n' || entry.back() == '\r')) entry.pop_back();
-        if (entry.empty() || entry[0] == '#') continue;
-        size_t space = entry.find(' ');
-        if (space == std::string::npos)
-            values[entry] = "";
-        else
-            values[entry.substr(0, space)] = entry.substr(space + 1);
-    }
-    std::fclose(file);
-    return values;
-}
+static std::map<std::string, std::string> load() { return readKeyValues(std::getenv("P11SCRIPT_FILE")); }
 
 std::string text(const char* key, const char* fallback) {
     std::map<std::string, std::string> values = load();

@@ -1,7 +1,5 @@
 #include "jni_double.h"
 
-#include "lookups.h"
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,19 +14,23 @@ namespace jnidouble {
 std::vector<std::string> problems;
 bool abortOnProblem = false;
 std::vector<std::string> releases;
+void (*onReset)(JNIEnv* env) = nullptr;
 
 namespace {
 
 struct Object {
     enum Kind { Class, String, Bytes, Ints, Objects, Instance } kind;
-    std::string className;  // a class's own name, or the class of anything else
+    std::string className;   // a class's own name, or the class of anything else
+    bool madeByJni = false;  // as opposed to made by the test (a native's arguments)
     std::u16string units;
     std::vector<jbyte> bytes;
     std::vector<jint> ints;
     std::vector<Object*> elements;
     std::map<std::string, jint> intFields;
     std::map<std::string, Object*> objectFields;
-    std::string detail;  // an exception's message or code
+    std::string detail;       // an exception's message or code
+    std::string constructor;  // the signature it was built with, for describe()
+    std::vector<jvalue> args;
 };
 
 struct Refusal {
@@ -36,18 +38,31 @@ struct Refusal {
     bool withoutException;
 };
 
+Behaviour behaviour;
 std::vector<std::unique_ptr<Object>> heap;
 std::set<const Object*> live;
-std::set<std::string> names;  // method and field IDs point at these
+std::set<std::string> names;                             // field IDs point at these
+std::map<std::string, std::unique_ptr<Method>> methods;  // method IDs point at these
 std::map<std::string, Refusal> refusals;
 int callCountdown = 0;  // failCall: the failable call that fails, counted down
-int liveLocals = 0, peakLocals = 0, liveWeaks = 0;
+std::multiset<const Object*> locals;
+int peakLocals = 0;
+std::multiset<const Object*> weaks;
+int attached = 0, leftAtDetach = 0;
+jint attachResult = JNI_OK;
 std::map<const void*, Object*> handedOut;  // characters and elements not given back
 Object* pending = nullptr;
 JNINativeInterface_ table;
 JNIEnv_ environment;
+JNIInvokeInterface_ invocation;
+JavaVM_ machine;
+
+void journal(const std::string& line) {
+    if (behaviour.journal != nullptr) behaviour.journal(line);
+}
 
 void problem(const std::string& text) {
+    journal(text);
     if (abortOnProblem) {
         std::fprintf(stderr, "JNI double: %s\n", text.c_str());
         std::abort();
@@ -55,14 +70,17 @@ void problem(const std::string& text) {
     problems.push_back(text);
 }
 
-Object* make(Object::Kind kind, const std::string& className) {
+Object* make(Object::Kind kind, const std::string& className, bool madeByJni = true) {
     heap.push_back(std::make_unique<Object>());
     Object* object = heap.back().get();
     object->kind = kind;
     object->className = className;
+    object->madeByJni = madeByJni;
     live.insert(object);
     return object;
 }
+
+Object* asObject(const void* ref) { return static_cast<Object*>(const_cast<void*>(ref)); }
 
 // Entry of every function: a call on top of a pending exception is a fault, except the few
 // the JNI allows there.
@@ -84,17 +102,25 @@ Object* as(const void* ref, Object::Kind kind, const char* function) {
     return const_cast<Object*>(object);
 }
 
+void raise(const char* className, const std::string& message) {
+    Object* text = make(Object::String, "java/lang/String", false);
+    for (unsigned char c : message) text->units.push_back(c);
+    pending = make(Object::Instance, className, false);
+    pending->detail = message;
+    pending->constructor = "(Ljava/lang/String;)V";
+    jvalue argument;
+    argument.l = reinterpret_cast<jobject>(text);
+    pending->args.push_back(argument);
+}
+
 // A call that can fail, planned to: a named refusal or the counted one of failCall. The JVM
-// says why with the error it would raise there.
+// says why with the error it would raise there, unless the call has no exception to give.
 bool refusing(const std::string& key, const char* error = "java/lang/OutOfMemoryError") {
     bool counted = callCountdown > 0 && --callCountdown == 0;
     auto found = refusals.find(key);
     bool named = found != refusals.end() && --found->second.countdown == 0;
     if (!counted && !named) return false;
-    if (counted || !found->second.withoutException) {
-        pending = make(Object::Instance, error);
-        pending->detail = key;
-    }
+    if (error != nullptr && (counted || !found->second.withoutException)) raise(error, key);
     if (named) refusals.erase(found);
     return true;
 }
@@ -102,11 +128,12 @@ bool refusing(const std::string& key, const char* error = "java/lang/OutOfMemory
 // Every reference a function hands back is a new local reference of the running native.
 template <typename Ref>
 Ref local(Ref ref) {
-    if (ref != nullptr && ++liveLocals > peakLocals) peakLocals = liveLocals;
+    if (ref != nullptr) {
+        locals.insert(static_cast<const Object*>(static_cast<const void*>(ref)));
+        if (static_cast<int>(locals.size()) > peakLocals) peakLocals = static_cast<int>(locals.size());
+    }
     return ref;
 }
-
-const char* intern(const std::string& name) { return names.insert(name).first->c_str(); }
 
 std::string modifiedUtf8(const std::u16string& units) {
     std::string out;
@@ -156,6 +183,39 @@ bool inRange(const Object* array, jsize start, jsize length, const char* functio
     return false;
 }
 
+// The argument types of a method signature, one letter each ('L' for every reference).
+std::string argumentKinds(const std::string& signature) {
+    std::string kinds;
+    for (size_t i = 1; i < signature.size() && signature[i] != ')'; ++i) {
+        bool array = false;
+        while (signature[i] == '[') {
+            array = true;
+            ++i;
+        }
+        char kind = signature[i];
+        if (kind == 'L') i = signature.find(';', i);
+        kinds += array ? 'L' : kind;
+    }
+    return kinds;
+}
+
+std::vector<jvalue> readArguments(const std::string& signature, va_list args) {
+    std::vector<jvalue> values;
+    for (char kind : argumentKinds(signature)) {
+        jvalue value;
+        std::memset(&value, 0, sizeof value);
+        switch (kind) {
+            case 'J': value.j = va_arg(args, jlong); break;
+            case 'F': value.f = static_cast<jfloat>(va_arg(args, double)); break;
+            case 'D': value.d = va_arg(args, double); break;
+            case 'L': value.l = va_arg(args, jobject); break;
+            default: value.i = va_arg(args, jint); break;
+        }
+        values.push_back(value);
+    }
+    return values;
+}
+
 // The owner and handle fields of the bridge's peers, filled by their constructors.
 struct PeerFields {
     const char* className;
@@ -170,9 +230,16 @@ const PeerFields peerFields[] = {
 
 // ---- The functions ----------------------------------------------------------------------
 
+jint JNICALL GetVersion(JNIEnv*) { return JNI_VERSION_1_2; }
+
 jclass JNICALL FindClass(JNIEnv*, const char* name) {
     enter("FindClass");
+    journalf("FindClass %s", name != nullptr ? name : "(null)");
     if (name == nullptr || refusing(std::string("FindClass ") + name, "java/lang/NoClassDefFoundError")) return nullptr;
+    if (behaviour.classExists != nullptr && !behaviour.classExists(name)) {
+        throwNew("java/lang/NoClassDefFoundError", name);
+        return nullptr;
+    }
     return local(reinterpret_cast<jclass>(make(Object::Class, name)));
 }
 
@@ -180,6 +247,7 @@ jint JNICALL Throw(JNIEnv*, jthrowable exception) {
     enter("Throw");
     Object* object = as(exception, Object::Instance, "Throw");
     if (object != nullptr) pending = object;
+    journalf("Throw %s", describe(exception).c_str());
     return 0;
 }
 
@@ -187,14 +255,13 @@ jint JNICALL ThrowNew(JNIEnv*, jclass cls, const char* message) {
     enter("ThrowNew");
     Object* type = as(cls, Object::Class, "ThrowNew");
     if (type == nullptr) return -1;
-    pending = make(Object::Instance, type->className);
-    pending->detail = message != nullptr ? message : "";
+    throwNew(type->className.c_str(), message);
     return 0;
 }
 
 jthrowable JNICALL ExceptionOccurred(JNIEnv*) {
     enter("ExceptionOccurred");
-    return reinterpret_cast<jthrowable>(pending);
+    return local(reinterpret_cast<jthrowable>(pending));
 }
 
 void JNICALL ExceptionClear(JNIEnv*) {
@@ -207,31 +274,40 @@ jboolean JNICALL ExceptionCheck(JNIEnv*) {
     return pending != nullptr ? JNI_TRUE : JNI_FALSE;
 }
 
+// A native may delete its arguments too; a reference the JVM handed out may go once.
 void JNICALL DeleteLocalRef(JNIEnv*, jobject ref) {
     enter("DeleteLocalRef");
-    if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0) problem("DeleteLocalRef of no reference");
-    if (ref != nullptr && liveLocals > 0) liveLocals--;
+    if (ref == nullptr) return;
+    const Object* object = asObject(ref);
+    auto found = locals.find(object);
+    if (found != locals.end())
+        locals.erase(found);
+    else if (live.count(object) == 0 || object->madeByJni)
+        problem("DeleteLocalRef of a reference that is not live");
 }
 
-// The bridge keeps its classes as weak global references; a reference stands for itself here.
+// A weak global reference stands for the object itself here; local ones going away leave it.
 jweak JNICALL NewWeakGlobalRef(JNIEnv*, jobject ref) {
     enter("NewWeakGlobalRef");
     if (refusing("NewWeakGlobalRef")) return nullptr;
-    if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0) problem("NewWeakGlobalRef of no reference");
-    if (ref != nullptr) liveWeaks++;
+    if (ref != nullptr && live.count(asObject(ref)) == 0) problem("NewWeakGlobalRef of no reference");
+    if (ref != nullptr) weaks.insert(asObject(ref));
     return ref;
 }
 
 void JNICALL DeleteWeakGlobalRef(JNIEnv*, jweak ref) {
     enter("DeleteWeakGlobalRef");
-    if (ref != nullptr && live.count(reinterpret_cast<Object*>(ref)) == 0)
-        problem("DeleteWeakGlobalRef of no reference");
-    if (ref != nullptr) liveWeaks--;
+    if (ref == nullptr) return;
+    auto found = weaks.find(asObject(ref));
+    if (found == weaks.end())
+        problem("DeleteWeakGlobalRef of a reference that is not a weak global");
+    else
+        weaks.erase(found);
 }
 
 jclass JNICALL GetObjectClass(JNIEnv*, jobject ref) {
     enter("GetObjectClass");
-    const Object* object = static_cast<const Object*>(static_cast<const void*>(ref));
+    const Object* object = asObject(ref);
     if (live.count(object) == 0) {
         problem("GetObjectClass of no object");
         return nullptr;
@@ -242,7 +318,7 @@ jclass JNICALL GetObjectClass(JNIEnv*, jobject ref) {
 jboolean JNICALL IsInstanceOf(JNIEnv*, jobject ref, jclass cls) {
     enter("IsInstanceOf");
     Object* type = as(cls, Object::Class, "IsInstanceOf");
-    const Object* object = static_cast<const Object*>(static_cast<const void*>(ref));
+    const Object* object = asObject(ref);
     if (type == nullptr || object == nullptr) return JNI_TRUE;  // null is an instance of every class
     return type->className == "java/lang/Object" || type->className == object->className ? JNI_TRUE : JNI_FALSE;
 }
@@ -251,14 +327,21 @@ jmethodID JNICALL GetMethodID(JNIEnv*, jclass cls, const char* name, const char*
     enter("GetMethodID");
     Object* type = as(cls, Object::Class, "GetMethodID");
     if (type == nullptr || refusing("GetMethodID", "java/lang/NoSuchMethodError")) return nullptr;
-    return reinterpret_cast<jmethodID>(const_cast<char*>(intern(std::string(name) + " " + signature)));
+    if (behaviour.methodExists != nullptr && !behaviour.methodExists(type->className.c_str(), name, signature)) {
+        journalf("GetMethodID %s.%s%s not found", type->className.c_str(), name, signature);
+        throwNew("java/lang/NoSuchMethodError", name);
+        return nullptr;
+    }
+    std::unique_ptr<Method>& method = methods[type->className + "." + name + signature];
+    if (!method) method.reset(new Method{type->className, name, signature});
+    return reinterpret_cast<jmethodID>(method.get());
 }
 
 jfieldID JNICALL GetFieldID(JNIEnv*, jclass cls, const char* name, const char*) {
     enter("GetFieldID");
     if (as(cls, Object::Class, "GetFieldID") == nullptr || refusing("GetFieldID", "java/lang/NoSuchFieldError"))
         return nullptr;
-    return reinterpret_cast<jfieldID>(const_cast<char*>(intern(name)));
+    return reinterpret_cast<jfieldID>(const_cast<char*>(names.insert(name).first->c_str()));
 }
 
 jint JNICALL GetIntField(JNIEnv*, jobject ref, jfieldID field) {
@@ -281,12 +364,16 @@ jobject JNICALL GetObjectField(JNIEnv*, jobject ref, jfieldID field) {
 
 // The constructor's arguments as its signature names them: ints (and booleans) to int
 // fields, references to object fields; a peer's go to its owner and handle fields.
-jobject JNICALL NewObjectV(JNIEnv*, jclass cls, jmethodID method, va_list args) {
+jobject JNICALL NewObjectV(JNIEnv*, jclass cls, jmethodID id, va_list args) {
     enter("NewObject");
     Object* type = as(cls, Object::Class, "NewObject");
-    if (type == nullptr || method == nullptr) return nullptr;
+    if (type == nullptr || id == nullptr) return nullptr;
+    const Method& method = *reinterpret_cast<const Method*>(id);
+    std::vector<jvalue> values = readArguments(method.signature, args);
     if (refusing("NewObject " + type->className)) return nullptr;
     Object* object = make(Object::Instance, type->className);
+    object->constructor = method.signature;
+    object->args = values;
     const char* ownerField = "arg";
     const char* handleField = "arg";
     for (const PeerFields& peer : peerFields) {
@@ -295,66 +382,73 @@ jobject JNICALL NewObjectV(JNIEnv*, jclass cls, jmethodID method, va_list args) 
             handleField = peer.handleField;
         }
     }
-    std::string signature = reinterpret_cast<const char*>(method);
-    for (size_t at = signature.find('(') + 1; at < signature.size() && signature[at] != ')'; at++) {
-        char kind = signature[at];
-        if (kind == 'L' || kind == '[') {
-            while (signature[at] == '[') at++;
-            if (signature[at] == 'L') at = signature.find(';', at);
-            Object* argument = static_cast<Object*>(static_cast<void*>(va_arg(args, jobject)));
+    std::string kinds = argumentKinds(method.signature);
+    for (size_t i = 0; i < kinds.size(); i++) {
+        if (kinds[i] == 'L') {
+            Object* argument = asObject(values[i].l);
             object->objectFields[ownerField] = argument;
             if (argument != nullptr && argument->kind == Object::String) object->detail = modifiedUtf8(argument->units);
-        } else if (kind == 'J') {
-            object->intFields[handleField] = static_cast<jint>(va_arg(args, jlong));
-        } else {
-            jint value = va_arg(args, jint);
-            if (object->intFields.count(handleField) == 0) {
-                object->intFields[handleField] = value;
-                object->detail = "code=" + std::to_string(value);
-            }
+        } else if (kinds[i] == 'J') {
+            object->intFields[handleField] = static_cast<jint>(values[i].j);
+        } else if (object->intFields.count(handleField) == 0) {
+            object->intFields[handleField] = values[i].i;
+            object->detail = "code=" + std::to_string(values[i].i);
         }
     }
     return local(reinterpret_cast<jobject>(object));
 }
 
-// The value classes the bridge converts, their objects as the double builds them: an Integer
-// or Boolean keeps its value in the int field "value", a BigInteger its bytes as its argument.
-Object* receiver(jobject ref, jmethodID method, const char* function) {
+// Call<Type>Method: the behaviour's answer, or that of the value classes the bridge converts
+// as the double builds them (an Integer or Boolean keeps its value in the int field "value",
+// a BigInteger its bytes as its argument; toByteArray gives those, format a date's digits,
+// parse a Date).
+jvalue call(jobject ref, jmethodID id, va_list args, const char* function) {
     enter(function);
+    jvalue result;
+    std::memset(&result, 0, sizeof result);
     Object* object = as(ref, Object::Instance, function);
-    if (object == nullptr || method == nullptr || refusing(function)) return nullptr;
-    return object;
-}
-
-jint JNICALL CallIntMethodV(JNIEnv*, jobject ref, jmethodID method, va_list) {
-    Object* object = receiver(ref, method, "CallIntMethod");
-    return object != nullptr ? object->intFields["value"] : 0;
-}
-
-jboolean JNICALL CallBooleanMethodV(JNIEnv*, jobject ref, jmethodID method, va_list) {
-    Object* object = receiver(ref, method, "CallBooleanMethod");
-    return object != nullptr && object->intFields["value"] != 0 ? JNI_TRUE : JNI_FALSE;
-}
-
-// toByteArray gives the BigInteger's bytes, format a date's digits, parse a Date.
-jobject JNICALL CallObjectMethodV(JNIEnv*, jobject ref, jmethodID method, va_list) {
-    Object* object = receiver(ref, method, "CallObjectMethod");
-    if (object == nullptr) return nullptr;
-    std::string name = reinterpret_cast<const char*>(method);
+    if (object == nullptr || id == nullptr) return result;
+    const Method& method = *reinterpret_cast<const Method*>(id);
+    journalf("call %s.%s", method.className.c_str(), method.name.c_str());
+    std::vector<jvalue> values = readArguments(method.signature, args);
+    if (refusing(function)) return result;
+    if (behaviour.invoke != nullptr) {
+        result = behaviour.invoke(ref, method, values);
+        char returned = method.signature[method.signature.find(')') + 1];
+        if (returned == 'L' || returned == '[') local(result.l);
+        return result;
+    }
     Object* answer = nullptr;
-    if (name.rfind("toByteArray ", 0) == 0) {
+    if (method.name == "intValue" || method.name == "booleanValue") {
+        result.i = object->intFields["value"];
+        if (method.name == "booleanValue") result.z = result.i != 0 ? JNI_TRUE : JNI_FALSE;
+    } else if (method.name == "toByteArray") {
         answer = make(Object::Bytes, "[B");
         Object* argument = object->objectFields["arg"];
         if (argument != nullptr && argument->kind == Object::Bytes) answer->bytes = argument->bytes;
-    } else if (name.rfind("format ", 0) == 0) {
+    } else if (method.name == "format") {
         answer = make(Object::String, "java/lang/String");
         answer->units = u"20261209";
-    } else if (name.rfind("parse ", 0) == 0) {
+    } else if (method.name == "parse") {
         answer = make(Object::Instance, "java/util/Date");
     } else {
-        problem("CallObjectMethod of a method the double does not know: " + name);
+        problem(std::string(function) + " of a method the double does not know: " + method.name);
     }
-    return local(reinterpret_cast<jobject>(answer));
+    if (answer != nullptr) result.l = local(reinterpret_cast<jobject>(answer));
+    return result;
+}
+
+jobject JNICALL CallObjectMethodV(JNIEnv*, jobject ref, jmethodID id, va_list args) {
+    return call(ref, id, args, "CallObjectMethod").l;
+}
+jboolean JNICALL CallBooleanMethodV(JNIEnv*, jobject ref, jmethodID id, va_list args) {
+    return call(ref, id, args, "CallBooleanMethod").z;
+}
+jint JNICALL CallIntMethodV(JNIEnv*, jobject ref, jmethodID id, va_list args) {
+    return call(ref, id, args, "CallIntMethod").i;
+}
+void JNICALL CallVoidMethodV(JNIEnv*, jobject ref, jmethodID id, va_list args) {
+    call(ref, id, args, "CallVoidMethod");
 }
 
 jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
@@ -380,6 +474,18 @@ jstring JNICALL NewStringUTF(JNIEnv*, const char* chars) {
     Object* text = make(Object::String, "java/lang/String");
     text->units = units;
     return local(reinterpret_cast<jstring>(text));
+}
+
+jsize JNICALL GetStringLength(JNIEnv*, jstring ref) {
+    enter("GetStringLength");
+    Object* text = as(ref, Object::String, "GetStringLength");
+    return text != nullptr ? static_cast<jsize>(text->units.size()) : 0;
+}
+
+jsize JNICALL GetStringUTFLength(JNIEnv*, jstring ref) {
+    enter("GetStringUTFLength");
+    Object* text = as(ref, Object::String, "GetStringUTFLength");
+    return text != nullptr ? static_cast<jsize>(modifiedUtf8(text->units).size()) : 0;
 }
 
 const char* JNICALL GetStringUTFChars(JNIEnv*, jstring ref, jboolean* isCopy) {
@@ -408,7 +514,7 @@ void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring ref, const char* chars) {
 
 jsize JNICALL GetArrayLength(JNIEnv*, jarray ref) {
     enter("GetArrayLength");
-    const Object* array = static_cast<const Object*>(static_cast<const void*>(ref));
+    const Object* array = asObject(ref);
     if (live.count(array) == 0 ||
         (array->kind != Object::Bytes && array->kind != Object::Ints && array->kind != Object::Objects)) {
         problem("GetArrayLength of no array");
@@ -422,7 +528,7 @@ jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass cls, jobject i
     Object* type = as(cls, Object::Class, "NewObjectArray");
     if (type == nullptr || length < 0 || refusing("NewObjectArray")) return nullptr;
     Object* array = make(Object::Objects, "[L" + type->className + ";");
-    array->elements.assign(static_cast<size_t>(length), static_cast<Object*>(static_cast<void*>(initial)));
+    array->elements.assign(static_cast<size_t>(length), asObject(initial));
     return local(reinterpret_cast<jobjectArray>(array));
 }
 
@@ -437,7 +543,7 @@ void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray ref, jsize index, jobje
     enter("SetObjectArrayElement");
     Object* array = as(ref, Object::Objects, "SetObjectArrayElement");
     if (array == nullptr || !inRange(array, index, 1, "SetObjectArrayElement")) return;
-    array->elements[static_cast<size_t>(index)] = static_cast<Object*>(static_cast<void*>(value));
+    array->elements[static_cast<size_t>(index)] = asObject(value);
 }
 
 template <typename Element>
@@ -537,39 +643,55 @@ void JNICALL SetIntArrayRegion(JNIEnv*, jintArray ref, jsize start, jsize length
     if (length > 0) std::memcpy(array->ints.data() + start, in, static_cast<size_t>(length) * sizeof(jint));
 }
 
-// Every other slot: the bridge was not expected to call it.
+// ---- The invocation interface: one thread frame at a time ----------------------------------
+
+jint JNICALL AttachCurrentThread(JavaVM*, void** penv, void*) {
+    jint result = refusing("AttachCurrentThread", nullptr) ? JNI_ENOMEM : attachResult;
+    journalf("AttachCurrentThread -> %d", static_cast<int>(result));
+    *penv = result == JNI_OK ? &environment : nullptr;
+    if (result == JNI_OK) {
+        attached++;
+        locals.clear();
+    }
+    return result;
+}
+
+jint JNICALL DetachCurrentThread(JavaVM*) {
+    // A thread that is not attached may detach: a JVM answers JNI_OK.
+    journalf("DetachCurrentThread live=%d", liveLocalRefs());
+    attached = attached > 0 ? attached - 1 : 0;
+    leftAtDetach += liveLocalRefs();
+    locals.clear();
+    return JNI_OK;
+}
+
+jint JNICALL GetEnv(JavaVM*, void** penv, jint) {
+    *penv = &environment;
+    return JNI_OK;
+}
+
+// Every other slot: our libraries were not expected to call it. Name it and stop: the run has
+// gone somewhere untested.
+[[noreturn]] void unexpected(size_t slot) {
+    journalf("unexpected JNI function %u", static_cast<unsigned>(slot));
+    std::fprintf(stderr, "JNI double: unexpected JNI function slot %u\n", static_cast<unsigned>(slot));
+    std::fflush(nullptr);
+    std::_Exit(97);
+}
+
 template <size_t Slot>
-void JNICALL unexpected() {
-    std::fprintf(stderr, "JNI double: the bridge called JNI function slot %zu, which it does not use\n", Slot);
-    std::abort();
+void JNICALL trap() {
+    unexpected(Slot);
 }
 
 template <size_t... Slots>
-void fillWithUnexpected(void** slots, std::index_sequence<Slots...>) {
-    ((slots[Slots] = reinterpret_cast<void*>(&unexpected<Slots>)), ...);
+void fillTraps(void** slots, std::index_sequence<Slots...>) {
+    ((slots[Slots] = reinterpret_cast<void*>(&trap<Slots>)), ...);
 }
 
-}  // namespace
-
-JNIEnv* reset() {
-    // The bridge's kept classes are ours: they go with the objects, so it must look them up again.
-    if (environment.functions != nullptr) releaseLookups(&environment);
-    if (!handedOut.empty()) {
-        for (auto& entry : handedOut) std::free(const_cast<void*>(entry.first));
-        handedOut.clear();
-    }
-    heap.clear();
-    live.clear();
-    refusals.clear();
-    callCountdown = 0;
-    liveLocals = peakLocals = liveWeaks = 0;
-    problems.clear();
-    releases.clear();
-    pending = nullptr;
-    constexpr size_t slotCount = sizeof(JNINativeInterface_) / sizeof(void*);
-    void* slots[slotCount];
-    fillWithUnexpected(slots, std::make_index_sequence<slotCount>());
-    std::memcpy(&table, slots, sizeof table);
+void fillTables() {
+    fillTraps(reinterpret_cast<void**>(&table), std::make_index_sequence<sizeof table / sizeof(void*)>());
+    table.GetVersion = GetVersion;
     table.FindClass = FindClass;
     table.Throw = Throw;
     table.ThrowNew = ThrowNew;
@@ -586,11 +708,14 @@ JNIEnv* reset() {
     table.GetIntField = GetIntField;
     table.GetObjectField = GetObjectField;
     table.NewObjectV = NewObjectV;
-    table.CallIntMethodV = CallIntMethodV;
-    table.CallBooleanMethodV = CallBooleanMethodV;
     table.CallObjectMethodV = CallObjectMethodV;
+    table.CallBooleanMethodV = CallBooleanMethodV;
+    table.CallIntMethodV = CallIntMethodV;
+    table.CallVoidMethodV = CallVoidMethodV;
     table.NewString = NewString;
     table.NewStringUTF = NewStringUTF;
+    table.GetStringLength = GetStringLength;
+    table.GetStringUTFLength = GetStringUTFLength;
     table.GetStringUTFChars = GetStringUTFChars;
     table.ReleaseStringUTFChars = ReleaseStringUTFChars;
     table.GetArrayLength = GetArrayLength;
@@ -607,63 +732,163 @@ JNIEnv* reset() {
     table.SetByteArrayRegion = SetByteArrayRegion;
     table.SetIntArrayRegion = SetIntArrayRegion;
     environment.functions = &table;
+
+    fillTraps(reinterpret_cast<void**>(&invocation), std::make_index_sequence<sizeof invocation / sizeof(void*)>());
+    invocation.AttachCurrentThread = AttachCurrentThread;
+    invocation.DetachCurrentThread = DetachCurrentThread;
+    invocation.GetEnv = GetEnv;
+    machine.functions = &invocation;
+}
+
+std::string describeValue(char kind, const jvalue& value) {
+    char number[32];
+    switch (kind) {
+        case 'L': return describe(value.l);
+        case 'Z': return value.z ? "true" : "false";
+        case 'J': std::snprintf(number, sizeof number, "%lld", static_cast<long long>(value.j)); return number;
+        case 'F':
+        case 'D': std::snprintf(number, sizeof number, "%g", kind == 'F' ? value.f : value.d); return number;
+        default: std::snprintf(number, sizeof number, "%d", static_cast<int>(value.i)); return number;
+    }
+}
+
+}  // namespace
+
+void install(const Behaviour& chosen) {
+    behaviour = chosen;
+    if (environment.functions == nullptr) fillTables();
+}
+
+JNIEnv* reset() {
+    if (onReset != nullptr && environment.functions != nullptr) onReset(&environment);
+    for (auto& entry : handedOut) std::free(const_cast<void*>(entry.first));
+    handedOut.clear();
+    heap.clear();
+    live.clear();
+    refusals.clear();
+    callCountdown = 0;
+    locals.clear();
+    weaks.clear();
+    peakLocals = attached = leftAtDetach = 0;
+    attachResult = JNI_OK;
+    problems.clear();
+    releases.clear();
+    pending = nullptr;
+    fillTables();
     return &environment;
 }
 
-void failCall(int nth) { callCountdown = nth; }
-bool callFaultPending() { return callCountdown > 0; }
-
-void beginNative() { liveLocals = peakLocals = 0; }
-int peakLocalRefs() { return peakLocals; }
-int liveWeakGlobalRefs() { return liveWeaks; }
-
-void collect(size_t mark) {
-    for (size_t i = mark; i < heap.size(); i++) live.erase(heap[i].get());
-    if (pending != nullptr && live.count(pending) == 0) pending = nullptr;
-    heap.resize(mark < heap.size() ? mark : heap.size());
-    heap.shrink_to_fit();
+JNIEnv* env() {
+    if (environment.functions == nullptr) fillTables();
+    return &environment;
 }
 
-size_t objectCount() { return heap.size(); }
+JavaVM* vm() {
+    env();
+    return &machine;
+}
 
 void refuse(const std::string& function, int nth, bool withoutException) {
     refusals[function] = Refusal{nth, withoutException};
 }
 
+void failCall(int nth) { callCountdown = nth; }
+bool callFaultPending() { return callCountdown > 0; }
+void setAttachResult(jint result) { attachResult = result; }
+
+void beginNative() {
+    locals.clear();
+    peakLocals = 0;
+}
+int liveLocalRefs() { return static_cast<int>(locals.size()); }
+int peakLocalRefs() { return peakLocals; }
+int liveWeakGlobalRefs() { return static_cast<int>(weaks.size()); }
+int attachedThreads() { return attached; }
+int localRefsLeftAtDetach() { return leftAtDetach; }
+
+size_t objectCount() { return heap.size(); }
+
+void collect(size_t mark) {
+    for (size_t i = mark; i < heap.size(); i++) {
+        live.erase(heap[i].get());
+        locals.erase(heap[i].get());
+        weaks.erase(heap[i].get());
+    }
+    if (pending != nullptr && live.count(pending) == 0) pending = nullptr;
+    heap.resize(mark < heap.size() ? mark : heap.size());
+    heap.shrink_to_fit();
+}
+
 jstring newString(const std::u16string& units) {
-    Object* text = make(Object::String, "java/lang/String");
+    Object* text = make(Object::String, "java/lang/String", false);
     text->units = units;
     return reinterpret_cast<jstring>(text);
 }
 
+jstring newStringUtf(const std::string& modifiedUtf8) {
+    std::u16string units;
+    if (!readModifiedUtf8(modifiedUtf8.c_str(), &units)) problem("newStringUtf of text that is not modified UTF-8");
+    return newString(units);
+}
+
 jbyteArray newByteArray(const std::vector<jbyte>& bytes) {
-    Object* array = make(Object::Bytes, "[B");
+    Object* array = make(Object::Bytes, "[B", false);
     array->bytes = bytes;
     return reinterpret_cast<jbyteArray>(array);
 }
 
 jintArray newIntArray(const std::vector<jint>& ints) {
-    Object* array = make(Object::Ints, "[I");
+    Object* array = make(Object::Ints, "[I", false);
     array->ints = ints;
     return reinterpret_cast<jintArray>(array);
 }
 
 jobjectArray newObjectArray(const std::vector<jobject>& elements) {
-    Object* array = make(Object::Objects, "[Ljava/lang/Object;");
-    for (jobject element : elements) array->elements.push_back(static_cast<Object*>(static_cast<void*>(element)));
+    Object* array = make(Object::Objects, "[Ljava/lang/Object;", false);
+    for (jobject element : elements) array->elements.push_back(asObject(element));
     return reinterpret_cast<jobjectArray>(array);
 }
 
 jobject newInstance(const char* className, const char* intField, jint value, const char* ownerField, jobject owner) {
-    Object* object = make(Object::Instance, className);
+    Object* object = make(Object::Instance, className, false);
     object->intFields[intField] = value;
-    if (ownerField != nullptr) object->objectFields[ownerField] = static_cast<Object*>(static_cast<void*>(owner));
+    if (ownerField != nullptr) object->objectFields[ownerField] = asObject(owner);
     return reinterpret_cast<jobject>(object);
+}
+
+void throwNew(const char* className, const char* message) {
+    raise(className, message != nullptr ? message : "");
+    journalf("throw %s", describe(reinterpret_cast<jobject>(pending)).c_str());
 }
 
 std::u16string units(jstring text) {
     Object* object = as(text, Object::String, "units");
     return object != nullptr ? object->units : std::u16string();
+}
+
+std::string describe(jobject ref) {
+    if (ref == nullptr) return "null";
+    const Object* object = asObject(ref);
+    if (live.count(object) == 0) return "(no object)";
+    switch (object->kind) {
+        case Object::String: return "\"" + modifiedUtf8(object->units) + "\"";
+        case Object::Class: return "class " + object->className;
+        case Object::Bytes: return "byte[" + std::to_string(object->bytes.size()) + "]";
+        case Object::Ints: return "int[" + std::to_string(object->ints.size()) + "]";
+        case Object::Objects: {
+            std::string element = object->className.substr(2, object->className.size() - 3);
+            std::string out = element + "[" + std::to_string(object->elements.size()) + "]{";
+            for (size_t i = 0; i < object->elements.size(); ++i)
+                out += (i ? ", " : "") + describe(reinterpret_cast<jobject>(object->elements[i]));
+            return out + "}";
+        }
+        case Object::Instance: break;
+    }
+    std::string out = object->className + "(";
+    std::string kinds = argumentKinds(object->constructor);
+    for (size_t i = 0; i < object->args.size() && i < kinds.size(); ++i)
+        out += (i ? ", " : "") + describeValue(kinds[i], object->args[i]);
+    return out + ")";
 }
 
 void checkAllReleased() {
@@ -672,5 +897,16 @@ void checkAllReleased() {
 
 std::string pendingClass() { return pending != nullptr ? pending->className : ""; }
 std::string pendingDetail() { return pending != nullptr ? pending->detail : ""; }
+jobject pendingException() { return reinterpret_cast<jobject>(pending); }
+
+void journalf(const char* format, ...) {
+    if (behaviour.journal == nullptr) return;
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    journal(line);
+}
 
 }  // namespace jnidouble
