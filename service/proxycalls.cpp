@@ -92,9 +92,10 @@ char* callSendMethod(ProxyCall& call, int* statusOk, int* errorNumber, const cha
                      const char* messaggio, const char* name, jobject& response, jclass& responseClass, jstring& xml) {
     JNIEnv* env = call.env;
     writeLog(LOG_DEBUG, "before %s\n", name);
+    // One at a time: after a failed one the JVM's error is pending and nothing more is asked.
     jstring javaMessaggio = newJavaString(env, messaggio, false);
-    jstring javaMittente = newJavaString(env, mittente, true);
-    jstring javaServizio = newJavaString(env, servizio, true);
+    jstring javaMittente = javaMessaggio != nullptr ? newJavaString(env, mittente, true) : nullptr;
+    jstring javaServizio = javaMittente != nullptr ? newJavaString(env, servizio, true) : nullptr;
     if (javaMessaggio == nullptr || javaMittente == nullptr || javaServizio == nullptr) {
         env->ExceptionClear();
         writeLog(LOG_ERROR, "%s: conversione dei parametri fallita\n", name);
@@ -227,6 +228,7 @@ int initSendServiceProxy(JNIEnv* env, const char* methodName, const char* signat
     }
     jmethodID constructor = env->GetMethodID(*proxyClass, "<init>", "()V");
     if (constructor == nullptr) {
+        env->ExceptionClear();  // the JVM's NoSuchMethodError
         writeLog(LOG_ERROR, "initSendServiceProxy: costruttore di SendServiceProxy non trovato\n");
         return 0;
     }

@@ -1,14 +1,18 @@
 // atrprobe against the scripted PC/SC layer: what the real stack cannot be made to do, and the
 // exact calls and arguments.
 #include "atrprobe.h"
+#include "jni_double.h"
 #include "scripted_pcsc.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+extern "C" jbyteArray JNICALL Java_it_vantrel_tirvex_util_ATR_getATRdll(JNIEnv*, jobject, jboolean);
 
 namespace {
 
@@ -390,6 +394,60 @@ TEST_F(ScriptedProbe, NullBufferReportsWithoutCopyingAndNullLengthIsRefused) {
     unsigned char buffer[32];
     EXPECT_EQ(static_cast<platform::PcscResult>(getatrstr(1, buffer, nullptr)), platform::pcscInvalidParameter);
     EXPECT_TRUE(script.calls.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The Java entry in the JNI double, with its k-th JNI call that can fail failing in turn for
+// each way the probe ends: an ATR, a PC/SC failure, no card. Java sees the array or one
+// exception (the JVM's own when its call failed), never both and never neither, and no JNI
+// call is made on top of a pending exception.
+TEST_F(ScriptedProbe, JavaEntryAnswersEveryJvmFailureCleanly) {
+    struct Ending {
+        const char* name;
+        void (*prepare)(Script&);
+        const char* exception;  // "" for the array
+    };
+    const Ending endings[] = {
+        {"atr", [](Script& s) { s.readers = {cardReader("Reader A", atr19)}; }, ""},
+        {"no service", [](Script& s) { s.establishResult = platform::pcscNoService; },
+         "it/vantrel/tirvex/util/ATRException"},
+        {"no card", [](Script& s) { s.readers = scripted::emptyReaders(2); }, "it/vantrel/tirvex/util/ATRException"},
+    };
+    for (const Ending& ending : endings) {
+        int reachedFaults = 0;
+        for (int k = 0; k <= reachedFaults + 1 && k < 20; k++) {
+            SCOPED_TRACE(std::string(ending.name) + " with the JNI fault at " + std::to_string(k));
+            Script& fresh = scripted::reset();
+            ending.prepare(fresh);
+            JNIEnv* env = jnidouble::reset();
+            jnidouble::failCall(k);
+            testing::internal::CaptureStdout();
+            jbyteArray atr = Java_it_vantrel_tirvex_util_ATR_getATRdll(env, nullptr, JNI_FALSE);
+            testing::internal::GetCapturedStdout();
+            bool reached = k > 0 && !jnidouble::callFaultPending();
+            if (reached) reachedFaults = k;
+            jnidouble::failCall(0);
+            EXPECT_EQ(std::vector<std::string>(), jnidouble::problems);
+            std::string pending = jnidouble::pendingClass();
+            EXPECT_NE(atr != nullptr, !pending.empty());
+            if (!reached) {
+                EXPECT_EQ(ending.exception, pending);
+            } else {
+                EXPECT_NE(ending.exception, pending) << "the JVM's failure is lost";
+            }
+            if (atr != nullptr) {
+                std::vector<unsigned char> bytes(atr19.size());
+                env->GetByteArrayRegion(atr, 0, static_cast<jsize>(bytes.size()),
+                                        reinterpret_cast<jbyte*>(bytes.data()));
+                EXPECT_EQ(atr19, bytes);
+            }
+        }
+        EXPECT_GT(reachedFaults, 0) << ending.name << ": no JNI call could fail";
+        std::fprintf(stderr, "%s: %d JNI call faults reached\n", ending.name, reachedFaults);
+    }
 }
 
 }  // namespace
