@@ -20,13 +20,7 @@
 
 #include "frame.h"
 #include "jni_double.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-static size_t liveHeapBytes() { return __sanitizer_get_current_allocated_bytes(); }
-#else
-static size_t liveHeapBytes() { return 0; }  // LeakSanitizer's check at exit stands in
-#endif
+#include "live_heap.h"
 
 #define NATIVE(name) Java_it_vantrel_pkcs11_nat_##name
 extern "C" {

@@ -21,13 +21,7 @@
 #include <vector>
 
 #include "jni_double.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-static size_t liveHeapBytes() { return __sanitizer_get_current_allocated_bytes(); }
-#else
-static size_t liveHeapBytes() { return 0; }  // LeakSanitizer's check at exit stands in
-#endif
+#include "live_heap.h"
 
 namespace {
 
@@ -73,7 +67,11 @@ std::vector<Export> exports() {
         };
     };
     return {
-        {"startTavo", [] { return Answer{exported<IntFn>("startTavo")() == 0, ""}; }, ""},
+        {"startTavo",
+         [] {
+             return Answer{exported<IntFn>("startTavo")() == 0, ""};
+         },
+         ""},
         {"stopTavo",
          [] {
              exported<VoidFn>("stopTavo")();
