@@ -417,6 +417,7 @@ TEST_F(ScriptedProbe, JavaEntryAnswersEveryJvmFailureCleanly) {
         {"no card", [](Script& s) { s.readers = scripted::emptyReaders(2); }, "it/vantrel/tirvex/util/ATRException"},
     };
     for (const Ending& ending : endings) {
+        // k = 0 is the plain run; the sweep ends with the first k whose fault is not reached.
         int reachedFaults = 0;
         for (int k = 0; k <= reachedFaults + 1 && k < 20; k++) {
             SCOPED_TRACE(std::string(ending.name) + " with the JNI fault at " + std::to_string(k));

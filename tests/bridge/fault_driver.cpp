@@ -199,21 +199,28 @@ Template longTemplate() {
 
 template <typename F>
 Native row(const char* name, F call, bool nullIsAnAnswer = false) {
-    return {name, [call](const Peers& p) { return answerOf(call(p)); }, nullIsAnAnswer};
-}
-
-template <typename Result, typename... Params>
-Native refusedRow(const char* name, Result (*native)(JNIEnv*, jobject, Params...)) {
     return {name,
-            [native](const Peers& p) {
-                if constexpr (std::is_void_v<Result>) {
-                    native(p.env, p.session, Params{}...);
+            [call](const Peers& p) {
+                if constexpr (std::is_void_v<decltype(call(p))>) {
+                    call(p);
                     return Answer::Nothing;
                 } else {
-                    return answerOf(native(p.env, p.session, Params{}...));
+                    return answerOf(call(p));
                 }
             },
-            false};
+            nullIsAnAnswer};
+}
+
+// Natives that refuse whatever they are given: called on the session with zero arguments.
+template <typename Result, typename... Params>
+Native refusedRow(const char* name, Result (*native)(JNIEnv*, jobject, Params...)) {
+    return row(name, [native](const Peers& p) { return native(p.env, p.session, Params{}...); });
+}
+
+Native* findNative(std::vector<Native>& all, const std::string& name) {
+    for (Native& native : all)
+        if (name == native.name) return &native;
+    return nullptr;
 }
 
 std::vector<Native> natives() {
@@ -223,16 +230,10 @@ std::vector<Native> natives() {
             [](const Peers& p) {
                 return NATIVE(NativePKCS11_loadPKCS11Library)(p.env, p.module, text(SCRIPT_MODULE));
             }),
-        row("libInitialize",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11_libInitialize)(p.env, p.module);
-                return 0;
-            }),
-        row("libFinalize",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11_libFinalize)(p.env, p.module);
-                return 0;
-            }),
+        row("libInitialize", [](const Peers& p) { NATIVE(NativePKCS11_libInitialize)
+                                                  (p.env, p.module); }),
+        row("libFinalize", [](const Peers& p) { NATIVE(NativePKCS11_libFinalize)
+                                                (p.env, p.module); }),
         row("getInfo", [](const Peers& p) { return NATIVE(NativePKCS11_getInfo)(p.env, p.module); }),
         row("getSlotList", [](const Peers& p) { return NATIVE(NativePKCS11_getSlotList)(p.env, p.module, 1); }),
         row("getBridgeVersion", [](const Peers& p) { return NATIVE(NativePKCS11_getBridgeVersion)(p.env, p.module); }),
@@ -249,56 +250,32 @@ std::vector<Native> natives() {
             [](const Peers& p) { return NATIVE(NativePKCS11Slot_getMechanismInfo)(p.env, p.slot, rsaPkcs); }),
         row("openSession",
             [](const Peers& p) { return NATIVE(NativePKCS11Slot_openSession)(p.env, p.slot, 6, nullptr, nullptr); }),
-        row("closeAllSessions",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Slot_closeAllSessions)(p.env, p.slot);
-                return 0;
-            }),
-        row("close",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_close)(p.env, p.session);
-                return 0;
-            }),
-        row("logout",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_logout)(p.env, p.session);
-                return 0;
-            }),
+        row("closeAllSessions", [](const Peers& p) { NATIVE(NativePKCS11Slot_closeAllSessions)
+                                                     (p.env, p.slot); }),
+        row("close", [](const Peers& p) { NATIVE(NativePKCS11Session_close)
+                                          (p.env, p.session); }),
+        row("logout", [](const Peers& p) { NATIVE(NativePKCS11Session_logout)
+                                           (p.env, p.session); }),
         row("Session.getInfo", [](const Peers& p) { return NATIVE(NativePKCS11Session_getInfo)(p.env, p.session); }),
-        row("login",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_login)(p.env, p.session, 0, text("1234"));
-                return 0;
-            }),
-        row("loginAuthPath",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_loginAuthPath)(p.env, p.session, 1);
-                return 0;
-            }),
-        row("initPIN",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_initPIN)(p.env, p.session, text("1234"));
-                return 0;
-            }),
+        row("login", [](const Peers& p) { NATIVE(NativePKCS11Session_login)
+                                          (p.env, p.session, 0, text("1234")); }),
+        row("loginAuthPath", [](const Peers& p) { NATIVE(NativePKCS11Session_loginAuthPath)
+                                                  (p.env, p.session, 1); }),
+        row("initPIN", [](const Peers& p) { NATIVE(NativePKCS11Session_initPIN)
+                                            (p.env, p.session, text("1234")); }),
         row("setPIN",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_setPIN)(p.env, p.session, text("1234"), text("5678"));
-                return 0;
-            }),
+            [](const Peers& p) { NATIVE(NativePKCS11Session_setPIN)
+                                 (p.env, p.session, text("1234"), text("5678")); }),
         row("findObjectsInit",
             [](const Peers& p) {
                 Template t = longTemplate();
                 NATIVE(NativePKCS11Session_findObjectsInit)(p.env, p.session, t.types, t.values);
-                return 0;
             }),
         row(
             "findObject", [](const Peers& p) { return NATIVE(NativePKCS11Session_findObject)(p.env, p.session); },
             true),
-        row("findObjectsFinal",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_findObjectsFinal)(p.env, p.session);
-                return 0;
-            }),
+        row("findObjectsFinal", [](const Peers& p) { NATIVE(NativePKCS11Session_findObjectsFinal)
+                                                     (p.env, p.session); }),
         row("createObject",
             [](const Peers& p) {
                 Template t = longTemplate();
@@ -309,12 +286,10 @@ std::vector<Native> natives() {
                 NATIVE(NativePKCS11Session_installCertificate)
                 (p.env, p.session, 1, 0, bytes(300), 0, 300, text("CN=Subject"), text("0102"), text("CN=Issuer"),
                  text("label"));
-                return 0;
             }),
         row("signInit",
             [](const Peers& p) {
                 NATIVE(NativePKCS11Session_signInit)(p.env, p.session, rsaPkcs, bytes(8), p.object);
-                return 0;
             }),
         row("sign",
             [](const Peers& p) {
@@ -323,7 +298,6 @@ std::vector<Native> natives() {
         row("encryptInit",
             [](const Peers& p) {
                 NATIVE(NativePKCS11Session_encryptInit)(p.env, p.session, rsaPkcs, nullptr, p.object);
-                return 0;
             }),
         row("encrypt",
             [](const Peers& p) {
@@ -332,7 +306,6 @@ std::vector<Native> natives() {
         row("decryptInit",
             [](const Peers& p) {
                 NATIVE(NativePKCS11Session_decryptInit)(p.env, p.session, rsaPkcs, nullptr, p.object);
-                return 0;
             }),
         row("decrypt",
             [](const Peers& p) {
@@ -369,21 +342,14 @@ std::vector<Native> natives() {
             [](const Peers& p) { return NATIVE(NativePKCS11Session_getIdentrusObject)(p.env, p.session); }, true),
         row("getCardStatus",
             [](const Peers& p) { return NATIVE(NativePKCS11Session_getCardStatus)(p.env, p.session); }),
-        row("setCardStatus",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_setCardStatus)(p.env, p.session, 1);
-                return 0;
-            }),
+        row("setCardStatus", [](const Peers& p) { NATIVE(NativePKCS11Session_setCardStatus)
+                                                  (p.env, p.session, 1); }),
         row("logintirvex",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_logintirvex)(p.env, p.session, 0, bytes(4));
-                return 0;
-            }),
+            [](const Peers& p) { NATIVE(NativePKCS11Session_logintirvex)
+                                 (p.env, p.session, 0, bytes(4)); }),
         row("setPINtirvex",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Session_setPINtirvex)(p.env, p.session, bytes(4), bytes(6));
-                return 0;
-            }),
+            [](const Peers& p) { NATIVE(NativePKCS11Session_setPINtirvex)
+                                 (p.env, p.session, bytes(4), bytes(6)); }),
         row("getBoolAttributeValue",
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getBoolAttributeValue)(p.env, p.object, 1); }),
         row("getIntAttributeValue",
@@ -398,53 +364,41 @@ std::vector<Native> natives() {
             }),
         row("getDateAttributeValue",
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getDateAttributeValue)(p.env, p.object, 272); }),
-        row("destroy",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Object_destroy)(p.env, p.object);
-                return 0;
-            }),
+        row("destroy", [](const Peers& p) { NATIVE(NativePKCS11Object_destroy)
+                                            (p.env, p.object); }),
         row("size", [](const Peers& p) { return NATIVE(NativePKCS11Object_size)(p.env, p.object); }),
         row("setAttributeValue",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Object_setAttributeValue)(p.env, p.object, 3, text("label"));
-                return 0;
-            }),
+            [](const Peers& p) { NATIVE(NativePKCS11Object_setAttributeValue)
+                                 (p.env, p.object, 3, text("label")); }),
         row("setAttributeValues",
             [](const Peers& p) {
                 Template t = longTemplate();
                 NATIVE(NativePKCS11Object_setAttributeValues)(p.env, p.object, t.types, t.values);
-                return 0;
             }),
         row("setBoolAttributeValue",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Object_setBoolAttributeValue)(p.env, p.object, 1, 1);
-                return 0;
-            }),
+            [](const Peers& p) { NATIVE(NativePKCS11Object_setBoolAttributeValue)
+                                 (p.env, p.object, 1, 1); }),
         row("setIntAttributeValue",
-            [](const Peers& p) {
-                NATIVE(NativePKCS11Object_setIntAttributeValue)(p.env, p.object, 0, 3);
-                return 0;
-            }),
+            [](const Peers& p) { NATIVE(NativePKCS11Object_setIntAttributeValue)
+                                 (p.env, p.object, 0, 3); }),
     };
     // Bound, not initialised: finalising releases the module.
-    all[1].prepare = [] {
+    findNative(all, "libInitialize")->prepare = [] {
         bridgeFinalize();
         CK_FUNCTION_LIST_PTR list = nullptr;
         bindModule(SCRIPT_MODULE, &list);
     };
-    all[2].moduleFailuresPassedOver = 1;  // C_Finalize's answer shows in the trace only
+    findNative(all, "libFinalize")->moduleFailuresPassedOver = 1;  // C_Finalize's answer shows in the trace only
     // The application search (C_FindObjectsInit, C_FindObjects, C_FindObjectsFinal) failing
     // is no exception of these three.
-    for (Native& native : all) {
-        std::string name = native.name;
-        if (name == "getIdentrusObject" || name == "getCardStatus" || name == "setCardStatus")
-            native.moduleFailuresPassedOver = 3;
-    }
+    for (const char* name : {"getIdentrusObject", "getCardStatus", "setCardStatus"})
+        findNative(all, name)->moduleFailuresPassedOver = 3;
     // getAttributeValue decides the value's class by the type: one run per class.
-    for (jint type : {0, 1, 3, 17, 272, 288}) {
-        static std::vector<std::string> names;
-        names.push_back("getAttributeValue." + std::to_string(type));
-        all.push_back(row(names.back().c_str(), [type](const Peers& p) {
+    const std::pair<jint, const char*> valueTypes[] = {{0, "getAttributeValue.0"},     {1, "getAttributeValue.1"},
+                                                       {3, "getAttributeValue.3"},     {17, "getAttributeValue.17"},
+                                                       {272, "getAttributeValue.272"}, {288, "getAttributeValue.288"}};
+    for (const auto& [type, name] : valueTypes) {
+        all.push_back(row(name, [type = type](const Peers& p) {
             return NATIVE(NativePKCS11Object_getAttributeValue)(p.env, p.object, type);
         }));
     }
@@ -505,12 +459,6 @@ protected:
             default: return false;
         }
     }
-    static void forgetRecords() {
-        jnidouble::problems.clear();
-        jnidouble::problems.shrink_to_fit();
-        jnidouble::releases.clear();
-        jnidouble::releases.shrink_to_fit();
-    }
 
     // One run of the native with the fault planned at k; true when the fault was reached.
     static bool run(const Native& native, Fault fault, int k, bool holdHeap) {
@@ -519,7 +467,6 @@ protected:
         bindInitialised();
         native.prepare();
         JNIEnv* env = jnidouble::reset();
-        forgetRecords();
         size_t heapBefore = liveHeapBytes();
         Peers peers{env, jnidouble::newInstance(BRIDGE_CLASS_MODULE, "unused", 0), nullptr, nullptr, nullptr};
         peers.slot = jnidouble::newInstance(BRIDGE_CLASS_SLOT, "slotID", 1, "module", peers.module);
@@ -553,7 +500,7 @@ protected:
         releaseLookups(env);
         EXPECT_EQ(0, jnidouble::liveWeakGlobalRefs()) << where << "weak global references kept";
         jnidouble::collect(0);
-        forgetRecords();
+        jnidouble::forgetRecords();
         if (heapBefore != 0 && holdHeap) {
             EXPECT_EQ(heapBefore, liveHeapBytes()) << where << "heap bytes left behind";
         }
@@ -603,9 +550,7 @@ TEST_F(BridgeFaults, FoundFaultsStayMended) {
     std::vector<Native> all = natives();
     for (const Found& f : found) {
         SCOPED_TRACE(f.native);
-        const Native* native = nullptr;
-        for (const Native& candidate : all)
-            if (std::string(candidate.name) == f.native) native = &candidate;
+        const Native* native = findNative(all, f.native);
         ASSERT_NE(nullptr, native);
         run(*native, f.fault, f.k, false);
         EXPECT_TRUE(run(*native, f.fault, f.k, true));

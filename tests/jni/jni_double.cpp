@@ -771,8 +771,7 @@ JNIEnv* reset() {
     weaks.clear();
     peakLocals = attached = leftAtDetach = 0;
     attachResult = JNI_OK;
-    problems.clear();
-    releases.clear();
+    forgetRecords();
     pending = nullptr;
     fillTables();
     return &environment;
@@ -786,6 +785,11 @@ JNIEnv* env() {
 JavaVM* vm() {
     env();
     return &machine;
+}
+
+void forgetRecords() {
+    std::vector<std::string>().swap(problems);
+    std::vector<std::string>().swap(releases);
 }
 
 void refuse(const std::string& function, int nth, bool withoutException) {

@@ -48,6 +48,8 @@ extern bool abortOnProblem;
 // Releases of characters and elements, in order: "ReleaseStringUTFChars <text>",
 // "ReleaseByteArrayElements <hex>".
 extern std::vector<std::string> releases;
+// Both records emptied with the room they took, so that a driver can weigh the heap.
+void forgetRecords();
 
 // The `nth` call of `function` from now on gives null; NewObject is named with its class
 // ("NewObject it/vantrel/pkcs11/nat/NativePKCS11Session"). An OutOfMemoryError is left

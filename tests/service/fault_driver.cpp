@@ -106,21 +106,14 @@ protected:
         std::ofstream("fakejvm_script.txt") << "journal 0\ncheckTransport OK\ngetVersionePorta 1.0\ngetRideConfig 7\n";
         library = dlopen(TAVO2_LIBRARY, RTLD_NOW);
         ASSERT_NE(nullptr, library) << dlerror();
+        for (const Export& entry : exports()) ASSERT_NE(nullptr, dlsym(library, entry.name)) << entry.name;
         ASSERT_EQ(1, exported<IntFn>("startTavo")());  // creates the virtual machine
-    }
-
-    static void forgetRecords() {
-        jnidouble::problems.clear();
-        jnidouble::problems.shrink_to_fit();
-        jnidouble::releases.clear();
-        jnidouble::releases.shrink_to_fit();
     }
 
     // One run with the fault planned at k (0: none); true when the fault was reached.
     static bool run(const Export& entry, int k, bool holdHeap) {
         std::string where = std::string(entry.name) + " with the JNI fault at " + std::to_string(k) + ": ";
         jnidouble::reset();
-        forgetRecords();
         size_t heapBefore = liveHeapBytes();
         jnidouble::failCall(k);
         Answer answer = entry.call();
@@ -139,7 +132,7 @@ protected:
             EXPECT_EQ(entry.normal, answer.text) << where;
         }
         jnidouble::collect(0);
-        forgetRecords();
+        jnidouble::forgetRecords();
         if (heapBefore != 0 && holdHeap) {
             EXPECT_EQ(heapBefore, liveHeapBytes()) << where << "heap bytes left behind";
         }
