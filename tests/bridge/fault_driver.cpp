@@ -230,10 +230,8 @@ std::vector<Native> natives() {
             [](const Peers& p) {
                 return NATIVE(NativePKCS11_loadPKCS11Library)(p.env, p.module, text(SCRIPT_MODULE));
             }),
-        row("libInitialize", [](const Peers& p) { NATIVE(NativePKCS11_libInitialize)
-                                                  (p.env, p.module); }),
-        row("libFinalize", [](const Peers& p) { NATIVE(NativePKCS11_libFinalize)
-                                                (p.env, p.module); }),
+        row("libInitialize", [](const Peers& p) { return NATIVE(NativePKCS11_libInitialize)(p.env, p.module); }),
+        row("libFinalize", [](const Peers& p) { return NATIVE(NativePKCS11_libFinalize)(p.env, p.module); }),
         row("getInfo", [](const Peers& p) { return NATIVE(NativePKCS11_getInfo)(p.env, p.module); }),
         row("getSlotList", [](const Peers& p) { return NATIVE(NativePKCS11_getSlotList)(p.env, p.module, 1); }),
         row("getBridgeVersion", [](const Peers& p) { return NATIVE(NativePKCS11_getBridgeVersion)(p.env, p.module); }),
@@ -250,32 +248,31 @@ std::vector<Native> natives() {
             [](const Peers& p) { return NATIVE(NativePKCS11Slot_getMechanismInfo)(p.env, p.slot, rsaPkcs); }),
         row("openSession",
             [](const Peers& p) { return NATIVE(NativePKCS11Slot_openSession)(p.env, p.slot, 6, nullptr, nullptr); }),
-        row("closeAllSessions", [](const Peers& p) { NATIVE(NativePKCS11Slot_closeAllSessions)
-                                                     (p.env, p.slot); }),
-        row("close", [](const Peers& p) { NATIVE(NativePKCS11Session_close)
-                                          (p.env, p.session); }),
-        row("logout", [](const Peers& p) { NATIVE(NativePKCS11Session_logout)
-                                           (p.env, p.session); }),
+        row("closeAllSessions",
+            [](const Peers& p) { return NATIVE(NativePKCS11Slot_closeAllSessions)(p.env, p.slot); }),
+        row("close", [](const Peers& p) { return NATIVE(NativePKCS11Session_close)(p.env, p.session); }),
+        row("logout", [](const Peers& p) { return NATIVE(NativePKCS11Session_logout)(p.env, p.session); }),
         row("Session.getInfo", [](const Peers& p) { return NATIVE(NativePKCS11Session_getInfo)(p.env, p.session); }),
-        row("login", [](const Peers& p) { NATIVE(NativePKCS11Session_login)
-                                          (p.env, p.session, 0, text("1234")); }),
-        row("loginAuthPath", [](const Peers& p) { NATIVE(NativePKCS11Session_loginAuthPath)
-                                                  (p.env, p.session, 1); }),
-        row("initPIN", [](const Peers& p) { NATIVE(NativePKCS11Session_initPIN)
-                                            (p.env, p.session, text("1234")); }),
+        row("login",
+            [](const Peers& p) { return NATIVE(NativePKCS11Session_login)(p.env, p.session, 0, text("1234")); }),
+        row("loginAuthPath",
+            [](const Peers& p) { return NATIVE(NativePKCS11Session_loginAuthPath)(p.env, p.session, 1); }),
+        row("initPIN",
+            [](const Peers& p) { return NATIVE(NativePKCS11Session_initPIN)(p.env, p.session, text("1234")); }),
         row("setPIN",
-            [](const Peers& p) { NATIVE(NativePKCS11Session_setPIN)
-                                 (p.env, p.session, text("1234"), text("5678")); }),
+            [](const Peers& p) {
+                return NATIVE(NativePKCS11Session_setPIN)(p.env, p.session, text("1234"), text("5678"));
+            }),
         row("findObjectsInit",
             [](const Peers& p) {
                 Template t = longTemplate();
-                NATIVE(NativePKCS11Session_findObjectsInit)(p.env, p.session, t.types, t.values);
+                return NATIVE(NativePKCS11Session_findObjectsInit)(p.env, p.session, t.types, t.values);
             }),
         row(
             "findObject", [](const Peers& p) { return NATIVE(NativePKCS11Session_findObject)(p.env, p.session); },
             true),
-        row("findObjectsFinal", [](const Peers& p) { NATIVE(NativePKCS11Session_findObjectsFinal)
-                                                     (p.env, p.session); }),
+        row("findObjectsFinal",
+            [](const Peers& p) { return NATIVE(NativePKCS11Session_findObjectsFinal)(p.env, p.session); }),
         row("createObject",
             [](const Peers& p) {
                 Template t = longTemplate();
@@ -283,13 +280,13 @@ std::vector<Native> natives() {
             }),
         row("installCertificate",
             [](const Peers& p) {
-                NATIVE(NativePKCS11Session_installCertificate)
-                (p.env, p.session, 1, 0, bytes(300), 0, 300, text("CN=Subject"), text("0102"), text("CN=Issuer"),
-                 text("label"));
+                return NATIVE(NativePKCS11Session_installCertificate)(p.env, p.session, 1, 0, bytes(300), 0, 300,
+                                                                      text("CN=Subject"), text("0102"),
+                                                                      text("CN=Issuer"), text("label"));
             }),
         row("signInit",
             [](const Peers& p) {
-                NATIVE(NativePKCS11Session_signInit)(p.env, p.session, rsaPkcs, bytes(8), p.object);
+                return NATIVE(NativePKCS11Session_signInit)(p.env, p.session, rsaPkcs, bytes(8), p.object);
             }),
         row("sign",
             [](const Peers& p) {
@@ -297,7 +294,7 @@ std::vector<Native> natives() {
             }),
         row("encryptInit",
             [](const Peers& p) {
-                NATIVE(NativePKCS11Session_encryptInit)(p.env, p.session, rsaPkcs, nullptr, p.object);
+                return NATIVE(NativePKCS11Session_encryptInit)(p.env, p.session, rsaPkcs, nullptr, p.object);
             }),
         row("encrypt",
             [](const Peers& p) {
@@ -305,7 +302,7 @@ std::vector<Native> natives() {
             }),
         row("decryptInit",
             [](const Peers& p) {
-                NATIVE(NativePKCS11Session_decryptInit)(p.env, p.session, rsaPkcs, nullptr, p.object);
+                return NATIVE(NativePKCS11Session_decryptInit)(p.env, p.session, rsaPkcs, nullptr, p.object);
             }),
         row("decrypt",
             [](const Peers& p) {
@@ -342,14 +339,14 @@ std::vector<Native> natives() {
             [](const Peers& p) { return NATIVE(NativePKCS11Session_getIdentrusObject)(p.env, p.session); }, true),
         row("getCardStatus",
             [](const Peers& p) { return NATIVE(NativePKCS11Session_getCardStatus)(p.env, p.session); }),
-        row("setCardStatus", [](const Peers& p) { NATIVE(NativePKCS11Session_setCardStatus)
-                                                  (p.env, p.session, 1); }),
+        row("setCardStatus",
+            [](const Peers& p) { return NATIVE(NativePKCS11Session_setCardStatus)(p.env, p.session, 1); }),
         row("logintirvex",
-            [](const Peers& p) { NATIVE(NativePKCS11Session_logintirvex)
-                                 (p.env, p.session, 0, bytes(4)); }),
+            [](const Peers& p) { return NATIVE(NativePKCS11Session_logintirvex)(p.env, p.session, 0, bytes(4)); }),
         row("setPINtirvex",
-            [](const Peers& p) { NATIVE(NativePKCS11Session_setPINtirvex)
-                                 (p.env, p.session, bytes(4), bytes(6)); }),
+            [](const Peers& p) {
+                return NATIVE(NativePKCS11Session_setPINtirvex)(p.env, p.session, bytes(4), bytes(6));
+            }),
         row("getBoolAttributeValue",
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getBoolAttributeValue)(p.env, p.object, 1); }),
         row("getIntAttributeValue",
@@ -364,23 +361,21 @@ std::vector<Native> natives() {
             }),
         row("getDateAttributeValue",
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getDateAttributeValue)(p.env, p.object, 272); }),
-        row("destroy", [](const Peers& p) { NATIVE(NativePKCS11Object_destroy)
-                                            (p.env, p.object); }),
+        row("destroy", [](const Peers& p) { return NATIVE(NativePKCS11Object_destroy)(p.env, p.object); }),
         row("size", [](const Peers& p) { return NATIVE(NativePKCS11Object_size)(p.env, p.object); }),
         row("setAttributeValue",
-            [](const Peers& p) { NATIVE(NativePKCS11Object_setAttributeValue)
-                                 (p.env, p.object, 3, text("label")); }),
+            [](const Peers& p) {
+                return NATIVE(NativePKCS11Object_setAttributeValue)(p.env, p.object, 3, text("label"));
+            }),
         row("setAttributeValues",
             [](const Peers& p) {
                 Template t = longTemplate();
-                NATIVE(NativePKCS11Object_setAttributeValues)(p.env, p.object, t.types, t.values);
+                return NATIVE(NativePKCS11Object_setAttributeValues)(p.env, p.object, t.types, t.values);
             }),
         row("setBoolAttributeValue",
-            [](const Peers& p) { NATIVE(NativePKCS11Object_setBoolAttributeValue)
-                                 (p.env, p.object, 1, 1); }),
+            [](const Peers& p) { return NATIVE(NativePKCS11Object_setBoolAttributeValue)(p.env, p.object, 1, 1); }),
         row("setIntAttributeValue",
-            [](const Peers& p) { NATIVE(NativePKCS11Object_setIntAttributeValue)
-                                 (p.env, p.object, 0, 3); }),
+            [](const Peers& p) { return NATIVE(NativePKCS11Object_setIntAttributeValue)(p.env, p.object, 0, 3); }),
     };
     // Bound, not initialised: finalising releases the module.
     findNative(all, "libInitialize")->prepare = [] {
