@@ -69,12 +69,14 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_signInit(JNIEnv* env, jobject self, jint mechanism, jobject,
                                                         jobject key) {
+    const BridgeLockHold hold;
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.signInit... ", bridgeSignInit);
 }
 
 BRIDGE_NATIVE(jint)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(JNIEnv* env, jobject self, jbyteArray data, jint, jint length,
                                                     jbyteArray signature, jint) {
+    const BridgeLockHold hold;
     return runOneShot(env, self, data, length, signature, "JNI: start PKCS11Session.sign... ", bridgeSign,
                       OutputCapacity::ArrayLength);
 }
@@ -82,12 +84,14 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(JNIEnv* env, jobject self, j
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encryptInit(JNIEnv* env, jobject self, jint mechanism, jobject,
                                                            jobject key) {
+    const BridgeLockHold hold;
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.encryptInit... ", bridgeEncryptInit);
 }
 
 BRIDGE_NATIVE(jint)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encrypt(JNIEnv* env, jobject self, jbyteArray data, jint, jint length,
                                                        jbyteArray encrypted, jint) {
+    const BridgeLockHold hold;
     return runOneShot(env, self, data, length, encrypted, "JNI: start PKCS11Session.encrypt... ", bridgeEncrypt,
                       OutputCapacity::DataLength);
 }
@@ -95,12 +99,14 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encrypt(JNIEnv* env, jobject self
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decryptInit(JNIEnv* env, jobject self, jint mechanism, jobject,
                                                            jobject key) {
+    const BridgeLockHold hold;
     initOperation(env, self, mechanism, key, "JNI: start PKCS11Session.decryptInit... ", bridgeDecryptInit);
 }
 
 BRIDGE_NATIVE(jint)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decrypt(JNIEnv* env, jobject self, jbyteArray encrypted, jint,
                                                        jint length, jbyteArray data, jint) {
+    const BridgeLockHold hold;
     return runOneShot(env, self, encrypted, length, data, "JNI: start PKCS11Session.decrypt... ", bridgeDecrypt,
                       OutputCapacity::ArrayLength);
 }

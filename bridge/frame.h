@@ -44,11 +44,15 @@
 // stdcall names come from the module-definition file generated at build time.
 #define BRIDGE_NATIVE(result) extern "C" BRIDGE_EXPORT result JNICALL
 
+// Every native opens with `const BridgeLockHold hold;` (state.h) and so runs whole under the
+// bridge lock.
+
 // A native the bridge does not carry out: it reads nothing, calls nothing, prints no start
 // trace, raises `message` and returns `value` (empty for void). The parameters after the
 // JNI environment follow `value`.
 #define BRIDGE_REFUSED_NATIVE(result, name, message, value, ...) \
     BRIDGE_NATIVE(result) name(JNIEnv* env, __VA_ARGS__) {       \
+        const BridgeLockHold hold;                               \
         throwMessageException(env, message);                     \
         return value;                                            \
     }

@@ -10,14 +10,16 @@ constexpr CK_ATTRIBUTE_TYPE CKA_VENDOR_IDENTITY_KEY = 0x80006002UL;
 constexpr CK_ATTRIBUTE_TYPE CKA_VENDOR_UTILITY_KEY = 0x80006001UL;
 
 // Object[2]: public-key peer at 0, private-key peer at 1; null when any part cannot be made.
-static jobjectArray keyPairResult(JNIEnv* env, jobject session, CK_OBJECT_HANDLE publicKey,
-                                  CK_OBJECT_HANDLE privateKey) {
+static jobjectArray keyPairResult(JNIEnv* env, jobject session, CK_SESSION_HANDLE sessionHandle,
+                                  CK_OBJECT_HANDLE publicKey, CK_OBJECT_HANDLE privateKey) {
     trace("JNI: creating 2 jobject PKCS11Object...");
     jclass peerClass;
     jmethodID constructor;
     if (!findConstructor(env, JavaConstructor::Object, &peerClass, &constructor)) return nullptr;
     jint publicValue, privateValue;
-    if (!peerHandle(env, publicKey, &publicValue) || !peerHandle(env, privateKey, &privateValue)) return nullptr;
+    if (!peerHandle(env, HandleKind::Object, sessionHandle, publicKey, &publicValue) ||
+        !peerHandle(env, HandleKind::Object, sessionHandle, privateKey, &privateValue))
+        return nullptr;
     LocalRef<jobject> publicPeer(env, env->NewObject(peerClass, constructor, session, publicValue));
     if (!publicPeer) return nullptr;
     LocalRef<jobject> privatePeer(env, env->NewObject(peerClass, constructor, session, privateValue));
@@ -44,6 +46,7 @@ BRIDGE_NATIVE(jobjectArray)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPair(JNIEnv* env, jobject self, jint mechanismType, jobject,
                                                                jintArray publicTypes, jobjectArray publicValues,
                                                                jintArray privateTypes, jobjectArray privateValues) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.genKeyPair... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return nullptr;
@@ -66,12 +69,13 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPair(JNIEnv* env, jobj
     CK_RV rv = bridgeGenerateKeyPair(session, &mechanism, publicTemplate.entries, publicTemplate.count,
                                      privateTemplate.entries, privateTemplate.count, &publicKey, &privateKey);
     if (throwIfFailed(env, rv)) return nullptr;
-    return keyPairResult(env, self, publicKey, privateKey);
+    return keyPairResult(env, self, session, publicKey, privateKey);
 }
 
 BRIDGE_NATIVE(jobjectArray)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPairOB(JNIEnv* env, jobject self, jint mechanismType,
                                                                  jboolean identity) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return nullptr;
     trace("JNI: start PKCS11Session.genKeyPair... ");
@@ -103,7 +107,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKeyPairOB(JNIEnv* env, jo
         bridgeGenerateKeyPair(session, &mechanism, publicTemplate, 4, privateTemplate, 4, &publicKey, &privateKey);
     traceAlways("Done.\n");
     jobjectArray pair = nullptr;
-    if (!throwIfFailed(env, rv)) pair = keyPairResult(env, self, publicKey, privateKey);
+    if (!throwIfFailed(env, rv)) pair = keyPairResult(env, self, session, publicKey, privateKey);
     // The template values live on the stack; these lines are what callers have always seen.
     traceAlways("Clearing memory...\n");
     traceAlways("    --> Public attr values done\n...");

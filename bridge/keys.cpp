@@ -14,6 +14,7 @@ static bool templateArraysFit(JNIEnv* env, jintArray types, jobjectArray values)
 BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKey(JNIEnv* env, jobject self, jint mechanismType, jobject,
                                                            jintArray types, jobjectArray values) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.genKey...\n");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return nullptr;
@@ -38,6 +39,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_generateKey(JNIEnv* env, jobject 
 BRIDGE_NATIVE(jint)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(JNIEnv* env, jobject self, jint mechanismType, jobject,
                                                        jobject wrappingKey, jobject key, jbyteArray wrapped, jint) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.wrapKey... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return -1;
@@ -81,6 +83,7 @@ BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_unwrapKey(JNIEnv* env, jobject self, jint mechanismType, jobject,
                                                          jobject unwrappingKey, jbyteArray wrapped, jint,
                                                          jint wrappedLength, jintArray types, jobjectArray values) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.unwrapKey... ");
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE unwrappingHandle;

@@ -2,6 +2,7 @@
 
 #include "exceptions.h"
 #include "peers.h"
+#include "state.h"
 
 namespace {
 
@@ -88,15 +89,33 @@ jmethodID findMethod(JNIEnv* env, const Member& member) {
     return cls != nullptr ? env->GetMethodID(cls, member.name, member.signature) : nullptr;
 }
 
+// Forgets a class whose weak reference was cleared, with every member found in it: the members
+// of an unloaded class are no longer valid.
+void forgetClass(JNIEnv* env, JavaClass which) {
+    env->DeleteWeakGlobalRef(lookups.classes[size_t(which)]);
+    lookups.classes[size_t(which)] = nullptr;
+    for (size_t i = 0; i < size_t(JavaConstructor::Count); i++)
+        if (constructors[i].owner == which) lookups.constructors[i] = nullptr;
+    for (size_t i = 0; i < size_t(JavaMethod::Count); i++)
+        if (methods[i].owner == which) lookups.methods[i] = nullptr;
+    for (size_t i = 0; i < size_t(JavaField::Count); i++)
+        if (fields[i].owner == which) lookups.fields[i] = nullptr;
+}
+
 }  // namespace
 
 jclass javaClass(JNIEnv* env, JavaClass which) {
     jclass& kept = lookups.classes[size_t(which)];
-    if (kept != nullptr) return kept;
+    if (kept != nullptr) {
+        if (!env->IsSameObject(kept, nullptr)) return kept;
+        forgetClass(env, which);
+    }
     jclass found = env->FindClass(classNames[size_t(which)]);
     if (found == nullptr) return nullptr;
-    // Null with OutOfMemoryError pending when the JVM has no room for the reference.
-    kept = static_cast<jclass>(env->NewWeakGlobalRef(found));
+    // Loading the class may have run Java code that called the bridge on this thread and kept
+    // the class already; a second reference would never be given back. Null with
+    // OutOfMemoryError pending when the JVM has no room for the reference.
+    if (kept == nullptr) kept = static_cast<jclass>(env->NewWeakGlobalRef(found));
     env->DeleteLocalRef(found);
     return kept;
 }
@@ -137,11 +156,13 @@ void releaseLookups(JNIEnv* env) {
 // The library's entry points: nothing is looked up at load, everything kept is given back at
 // unload, and a later load of the library starts afresh.
 extern "C" BRIDGE_EXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*) {
+    const BridgeLockHold hold;
     lookups = {};
     return JNI_VERSION_1_6;
 }
 
 extern "C" BRIDGE_EXPORT void JNICALL JNI_OnUnload(JavaVM* vm, void*) {
+    const BridgeLockHold hold;
     JNIEnv* env = nullptr;
     if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) == JNI_OK) releaseLookups(env);
 }

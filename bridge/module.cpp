@@ -8,6 +8,7 @@
 static const char* const bridgeVersion = "1.16";
 
 BRIDGE_NATIVE(jlong) Java_it_vantrel_pkcs11_nat_NativePKCS11_loadPKCS11Library(JNIEnv* env, jobject, jstring path) {
+    const BridgeLockHold hold;
     applyTraceSetting();
     trace("JNI: start loadPKCS11Library ");
     JStringChars pathChars(env, path);
@@ -25,18 +26,21 @@ BRIDGE_NATIVE(jlong) Java_it_vantrel_pkcs11_nat_NativePKCS11_loadPKCS11Library(J
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11_libInitialize(JNIEnv* env, jobject) {
+    const BridgeLockHold hold;
     trace("JNI: PKCS11.libInitialize\n");
     CK_RV rv = bridgeInitialize();
     throwIfFailed(env, rv);
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11_libFinalize(JNIEnv*, jobject) {
+    const BridgeLockHold hold;
     trace("JNI: PKCS11.libFinalize\n");
     // The module's answer shows in the wrapper's trace only.
     (void)bridgeFinalize();
 }
 
 BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11_getInfo(JNIEnv* env, jobject) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11.getInfo\n");
     CK_INFO info;
     std::memset(&info, 0, sizeof info);
@@ -58,6 +62,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11_getInfo(JNIEnv* e
 
 BRIDGE_NATIVE(jobjectArray)
 Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self, jboolean tokenPresent) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11.getSlotList\n");
     CK_SLOT_ID* rawList = nullptr;
     CK_ULONG count = 0;
@@ -75,7 +80,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11_getSlotList(JNIEnv* env, jobject self, j
         trace("JNI: adding element %li ...", i);
         trace(" value= %li ...", slots.get()[i]);
         jint slotValue;
-        if (!peerHandle(env, slots.get()[i], &slotValue)) return nullptr;
+        if (!peerHandle(env, HandleKind::Slot, 0, slots.get()[i], &slotValue)) return nullptr;
         LocalRef<jobject> slot(env, env->NewObject(cls, constructor, self, slotValue));
         if (!slot) return nullptr;
         env->SetObjectArrayElement(array.get(), static_cast<jsize>(i), slot.get());
@@ -88,6 +93,7 @@ BRIDGE_REFUSED_NATIVE(jint, Java_it_vantrel_pkcs11_nat_NativePKCS11_waitForSlotE
                       jint)
 
 BRIDGE_NATIVE(jstring) Java_it_vantrel_pkcs11_nat_NativePKCS11_getBridgeVersion(JNIEnv* env, jobject) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11.getBridgeVersion: %s\n", bridgeVersion);
     return env->NewStringUTF(bridgeVersion);
 }
@@ -134,7 +140,7 @@ static jobjectArray newCredentialPeers(JNIEnv* env, jobject self, CK_SLOT_ID slo
     if (!findConstructor(env, JavaConstructor::Slot, &slotClass, &slotConstructor)) return nullptr;
     trace(" value= %li ...", slotID);
     jint slotValue;
-    if (!peerHandle(env, slotID, &slotValue)) return nullptr;
+    if (!peerHandle(env, HandleKind::Slot, 0, slotID, &slotValue)) return nullptr;
     LocalRef<jobject> slot(env, env->NewObject(slotClass, slotConstructor, self, slotValue));
     if (!slot) return nullptr;
     trace(" slot OK\n");
@@ -157,7 +163,7 @@ static jobjectArray newCredentialPeers(JNIEnv* env, jobject self, CK_SLOT_ID slo
         } else {
             trace("%li found", handles[i]);
             jint objectValue;
-            if (!peerHandle(env, handles[i], &objectValue)) return nullptr;
+            if (!peerHandle(env, HandleKind::Object, sessionHandle, handles[i], &objectValue)) return nullptr;
             LocalRef<jobject> object(env, env->NewObject(objectClass, objectConstructor, session.get(), objectValue));
             if (!object) return nullptr;
             env->SetObjectArrayElement(array.get(), i, object.get());
@@ -170,6 +176,7 @@ static jobjectArray newCredentialPeers(JNIEnv* env, jobject self, CK_SLOT_ID slo
 BRIDGE_NATIVE(jobjectArray)
 Java_it_vantrel_pkcs11_nat_NativePKCS11_getRSAcredential(JNIEnv* env, jobject self, jstring alias, jint selector,
                                                          jstring pin) {
+    const BridgeLockHold hold;
     trace("JNI: start getRSAcredential... \n");
     CK_SLOT_ID slotID = 0;
     CK_SESSION_HANDLE sessionHandle = 0;

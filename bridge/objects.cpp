@@ -132,16 +132,19 @@ static jint readInt(JNIEnv* env, jobject self, jint type) {
 
 BRIDGE_NATIVE(jboolean)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getBoolAttributeValue(JNIEnv* env, jobject self, jint type) {
+    const BridgeLockHold hold;
     return readBool(env, self, type);
 }
 
 BRIDGE_NATIVE(jint)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getIntAttributeValue(JNIEnv* env, jobject self, jint type) {
+    const BridgeLockHold hold;
     return readInt(env, self, type);
 }
 
 BRIDGE_NATIVE(jstring)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getStringAttributeValue(JNIEnv* env, jobject self, jint type) {
+    const BridgeLockHold hold;
     FetchedValue value;
     if (!readAttribute(env, self, type, &value)) return nullptr;
     return utf8ToJString(env, value.bytes(), value.length());
@@ -149,6 +152,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getStringAttributeValue(JNIEnv* en
 
 BRIDGE_NATIVE(jbyteArray)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getByteArrayAttributeValue(JNIEnv* env, jobject self, jint type) {
+    const BridgeLockHold hold;
     FetchedValue value;
     if (!readAttribute(env, self, type, &value)) return nullptr;
     jsize length = static_cast<jsize>(value.length());
@@ -160,6 +164,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getByteArrayAttributeValue(JNIEnv*
 
 BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getBigIntegerAttributeValue(JNIEnv* env, jobject self, jint type) {
+    const BridgeLockHold hold;
     FetchedValue value;
     if (!readAttribute(env, self, type, &value)) return nullptr;
     if (value.length() == 0) {
@@ -182,6 +187,7 @@ static const CK_ULONG dateLength = 8;
 
 BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getDateAttributeValue(JNIEnv* env, jobject self, jint type) {
+    const BridgeLockHold hold;
     FetchedValue value;
     if (!readAttribute(env, self, type, &value, "JNI: start PKCS11Object.getDateAttr(%li)... ", false)) return nullptr;
     if (value.length() == 0) {
@@ -231,6 +237,7 @@ static jobject boxValue(JNIEnv* env, Value value, const char* traceText, JavaCon
 
 BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getAttributeValue(JNIEnv* env, jobject self, jint type) {
+    const BridgeLockHold hold;
     switch (kindOfType(jintToUlong(type))) {
         case ValueKind::Int:
             return boxValue(env, readInt(env, self, type), "JNI: creating jobject Integer...",
@@ -258,6 +265,7 @@ BRIDGE_REFUSED_NATIVE(jobject, Java_it_vantrel_pkcs11_nat_NativePKCS11Object_cop
                       jobject, jintArray, jobjectArray)
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_destroy(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     ObjectHandles handles;
     if (!enterObjectCall(env, self, &handles, true, "JNI: start PKCS11Object.destroy... ")) return;
     CK_RV rv = bridgeDestroyObject(handles.session, handles.object);
@@ -265,6 +273,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_destroy(JNIEnv
 }
 
 BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11Object_size(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     ObjectHandles handles;
     if (!enterObjectCall(env, self, &handles, true, "JNI: start PKCS11Object.size... ")) return -1;
     CK_ULONG size = 0;
@@ -283,6 +292,7 @@ static void writeAttributes(JNIEnv* env, const ObjectHandles& handles, CK_ATTRIB
 
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setAttributeValue(JNIEnv* env, jobject self, jint type, jobject value) {
+    const BridgeLockHold hold;
     ObjectHandles handles;
     if (!enterObjectCall(env, self, &handles, true, setAttrStart, jintToUlong(type))) return;
     CK_ATTRIBUTE attribute;
@@ -297,6 +307,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setAttributeValue(JNIEnv* env, job
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setAttributeValues(JNIEnv* env, jobject self, jintArray types,
                                                                  jobjectArray values) {
+    const BridgeLockHold hold;
     ObjectHandles handles;
     if (!enterObjectCall(env, self, &handles, true, "JNI: start PKCS11Object.setAttrValues... ")) return;
     OwnedTemplate templ;
@@ -315,12 +326,14 @@ static void writeSingleValue(JNIEnv* env, jobject self, jint type, void* value, 
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setBoolAttributeValue(JNIEnv* env, jobject self, jint type,
                                                                     jboolean value) {
+    const BridgeLockHold hold;
     CK_BBOOL flag = jbooleanToBBool(value);
     writeSingleValue(env, self, type, &flag, sizeof flag);
 }
 
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setIntAttributeValue(JNIEnv* env, jobject self, jint type, jint value) {
+    const BridgeLockHold hold;
     CK_ULONG number = jintToUlong(value);
     writeSingleValue(env, self, type, &number, sizeof number);
 }

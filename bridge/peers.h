@@ -5,6 +5,7 @@
 #include <jni.h>
 
 #include "cryptoki.h"
+#include "handles.h"
 #include "lookups.h"
 
 #define BRIDGE_CLASS_MODULE "it/vantrel/pkcs11/nat/NativePKCS11"
@@ -23,10 +24,10 @@ bool getSessionHandle(JNIEnv* env, jobject session, CK_SESSION_HANDLE* handle);
 bool getObjectHandle(JNIEnv* env, jobject object, CK_OBJECT_HANDLE* handle);
 bool getObjectSessionHandle(JNIEnv* env, jobject object, CK_SESSION_HANDLE* handle);
 
-// The int a new peer carries for `handle` (handles.h); raises "Internal error" when a wide
-// handle finds no room for its alias.
-bool peerHandle(JNIEnv* env, CK_ULONG handle, jint* value);
+// The int a new peer carries for `handle`, with its owner's handle (handles.h); raises
+// "Internal error" when the alias table has no room left.
+bool peerHandle(JNIEnv* env, HandleKind kind, CK_ULONG owner, CK_ULONG handle, jint* value);
 
-// A new peer (JavaConstructor Slot, Session or Object) built from its owner and a handle;
-// null on failure.
+// A new peer (JavaConstructor Slot, Session or Object) built from its owner peer (a slot's
+// module, a session's slot, an object's session) and a handle; null on failure.
 jobject newPeer(JNIEnv* env, JavaConstructor peer, jobject owner, CK_ULONG handle);

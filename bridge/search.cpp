@@ -12,6 +12,7 @@ static jobject newObjectPeer(JNIEnv* env, jobject session, CK_OBJECT_HANDLE obje
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsInit(JNIEnv* env, jobject self, jintArray types,
                                                                jobjectArray values) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.findObjectsInit... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return;
@@ -24,6 +25,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsInit(JNIEnv* env, jobj
 }
 
 BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObject(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.findObject... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return nullptr;
@@ -44,6 +46,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObject
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsFinal(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.findObjectsFinal... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return;
@@ -55,6 +58,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsFi
 BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_createObject(JNIEnv* env, jobject self, jintArray types,
                                                             jobjectArray values) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.createObj... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return nullptr;
@@ -84,6 +88,7 @@ BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_installCertificate(JNIEnv* env, jobject self, jint vendorValue, jint,
                                                                   jbyteArray certificate, jint, jint, jstring subject,
                                                                   jstring serialNumber, jstring issuer, jstring label) {
+    const BridgeLockHold hold;
     traceAlways("JNI: start PKCS11Session.createObj... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return;

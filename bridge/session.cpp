@@ -14,18 +14,21 @@ static bool startSessionNative(JNIEnv* env, jobject self, const char* startText,
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.closeSession... ", true, &session)) return;
     throwIfFailed(env, bridgeCloseSession(session));
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logout(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.logout... ", true, &session)) return;
     throwIfFailed(env, bridgeLogout(session));
 }
 
 BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.getInfo... ", true, &session)) return nullptr;
     CK_SESSION_INFO info;
@@ -42,6 +45,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JN
 
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv* env, jobject self, jboolean securityOfficer, jstring pin) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.login... ", false, &session)) return;
     CK_USER_TYPE userType = userTypeOf(securityOfficer);
@@ -56,6 +60,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_login(JNIEnv* env, jobject self, 
 
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_loginAuthPath(JNIEnv* env, jobject self, jboolean securityOfficer) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.login... ", false, &session)) return;
     CK_USER_TYPE userType = userTypeOf(securityOfficer);
@@ -64,6 +69,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_loginAuthPath(JNIEnv* env, jobjec
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEnv* env, jobject self, jstring pin) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.initPin... ", true, &session)) return;
     JStringChars pinChars(env, pin);
@@ -76,6 +82,7 @@ BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_initPIN(JNIEn
 
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPIN(JNIEnv* env, jobject self, jstring oldPin, jstring newPin) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     if (!startSessionNative(env, self, "JNI: start PKCS11Session.setPin... ", true, &session)) return;
     JStringChars oldChars(env, oldPin);

@@ -13,6 +13,7 @@ static bool startSlotNative(JNIEnv* env, jobject self, const char* startText, CK
 }
 
 BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getInfo(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SLOT_ID slot;
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.getInfo... ", &slot)) return nullptr;
     CK_SLOT_INFO info;
@@ -34,6 +35,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getInfo(JNIEn
 }
 
 BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenInfo(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SLOT_ID slot;
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.getTokenInfo... ", &slot)) return nullptr;
     CK_TOKEN_INFO info;
@@ -63,6 +65,7 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenInfo(
 }
 
 BRIDGE_NATIVE(jstring) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenSN(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SLOT_ID slot;
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.getTokenSN... ", &slot)) return nullptr;
     CK_TOKEN_INFO info;
@@ -73,6 +76,7 @@ BRIDGE_NATIVE(jstring) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenSN(JN
 }
 
 BRIDGE_NATIVE(jintArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanismList(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SLOT_ID slot;
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.getMechList... ", &slot)) return nullptr;
     CK_MECHANISM_TYPE* rawList = nullptr;
@@ -98,6 +102,7 @@ BRIDGE_NATIVE(jintArray) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanis
 
 BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getMechanismInfo(JNIEnv* env, jobject self, jint mechanism) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Slot.getMechanismInfo... ");
     CK_SLOT_ID slot;
     if (!getSlotHandle(env, self, &slot)) return nullptr;
@@ -120,6 +125,7 @@ BRIDGE_REFUSED_NATIVE(void, Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_initToke
 
 BRIDGE_NATIVE(jobject)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv* env, jobject self, jint flags, jobject, jobject) {
+    const BridgeLockHold hold;
     CK_SLOT_ID slot;
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.openSession... ", &slot)) return nullptr;
     CK_SESSION_HANDLE session = 0;
@@ -137,6 +143,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(JNIEnv* env, jobject sel
 }
 
 BRIDGE_NATIVE(void) Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_closeAllSessions(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SLOT_ID slot;
     if (!startSlotNative(env, self, "JNI: start PKCS11Slot.closeAllSessions... ", &slot)) return;
     CK_RV rv = bridgeCloseAllSessions(slot);

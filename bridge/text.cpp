@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "allocation.h"
+#include "exceptions.h"
 #include "trace.h"
 
 constexpr unsigned long noCharacter = 0xFFFFFFFFUL;
@@ -89,37 +90,43 @@ static bool decodeText(const CK_BYTE* bytes, size_t length, jchar* units, size_t
 }
 
 // A Java string of the decoded bytes; null when they are invalid and `refuseInvalid` is set,
-// or when no room or string can be had. Labels and names are decoded on the stack, only long
-// texts on the heap.
+// when the JVM cannot make the string (its error pending), or when no room can be had for a
+// long text ("Internal error: Out of memory"). The error line follows every null. Labels and
+// names are decoded on the stack, only long texts on the heap.
 static jstring decodeToJString(JNIEnv* env, const CK_BYTE* bytes, size_t length, bool refuseInvalid) {
-    if (length > 0x7FFFFFFF) return nullptr;
     jchar shortUnits[128];
     std::unique_ptr<jchar, FreeDeleter> longUnits;
     jchar* units = shortUnits;
     if (length > sizeof shortUnits / sizeof shortUnits[0]) {
         longUnits.reset(static_cast<jchar*>(allocateElements(length, sizeof(jchar))));
-        if (!longUnits) return nullptr;
+        if (!longUnits) {
+            throwMessageException(env, "Internal error: Out of memory");
+            traceConversionError();
+            return nullptr;
+        }
         units = longUnits.get();
     }
     size_t count = 0;
-    if (!decodeText(bytes, length, units, &count) && refuseInvalid) return nullptr;
-    return env->NewString(units, static_cast<jsize>(count));
+    jstring text = nullptr;
+    if (decodeText(bytes, length, units, &count) || !refuseInvalid)
+        text = env->NewString(units, static_cast<jsize>(count));
+    if (text == nullptr) traceConversionError();
+    return text;
+}
+
+// The bytes before the first zero byte.
+static size_t lengthBeforeZero(const CK_BYTE* bytes, size_t length) {
+    const void* zero = std::memchr(bytes, 0, length);
+    return zero != nullptr ? static_cast<size_t>(static_cast<const CK_BYTE*>(zero) - bytes) : length;
 }
 
 jstring paddedToJString(JNIEnv* env, const CK_UTF8CHAR* field, size_t width) {
     if (env->ExceptionCheck()) return nullptr;  // an earlier field failed
-    const void* zero = std::memchr(field, 0, width);
-    size_t length = zero != nullptr ? static_cast<size_t>(static_cast<const CK_UTF8CHAR*>(zero) - field) : width;
-    jstring result = decodeToJString(env, field, length, true);
-    if (result == nullptr && !env->ExceptionCheck()) traceConversionError();
-    return result;
+    return decodeToJString(env, field, lengthBeforeZero(field, width), true);
 }
 
 jstring utf8ToJString(JNIEnv* env, const CK_BYTE* bytes, size_t length) {
-    while (length > 0 && bytes[length - 1] == 0) length--;
-    jstring text = decodeToJString(env, bytes, length, false);
-    if (text == nullptr) traceConversionError();
-    return text;
+    return decodeToJString(env, bytes, lengthBeforeZero(bytes, length), false);
 }
 
 // Writes `code` as standard UTF-8 when `out` is set; returns its byte count.

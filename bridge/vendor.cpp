@@ -67,6 +67,7 @@ static bool readLifeCycleStatus(JNIEnv* env, CK_SESSION_HANDLE session, CK_OBJEC
 }
 
 BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getIdentrusObject(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE application;
     if (!startApplicationNative(env, self, "JNI: start PKCS11Session.getIdentrusObject... ",
@@ -85,13 +86,14 @@ BRIDGE_NATIVE(jobject) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getIdentru
         return nullptr;
     }
     jint applicationValue;
-    if (!peerHandle(env, application, &applicationValue)) return nullptr;
+    if (!peerHandle(env, HandleKind::Object, session, application, &applicationValue)) return nullptr;
     jobject peer = env->NewObject(cls, constructor, self, applicationValue);
     if (peer == nullptr) traceAlways("Unable to find construct new object for class NativePKCS11Object");
     return peer;
 }
 
 BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getCardStatus(JNIEnv* env, jobject self) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE application;
     if (!startStatusNative(env, self, "JNI: start PKCS11Session.getCardStatus oberthur... ", &session, &application))
@@ -104,6 +106,7 @@ BRIDGE_NATIVE(jint) Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getCardStatus
 
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setCardStatus(JNIEnv* env, jobject self, jint newStatus) {
+    const BridgeLockHold hold;
     CK_SESSION_HANDLE session;
     CK_OBJECT_HANDLE application;
     if (!startStatusNative(env, self, "JNI: start PKCS11Session.setCardStatus oberthur... ", &session, &application))
@@ -126,6 +129,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setCardStatus(JNIEnv* env, jobjec
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logintirvex(JNIEnv* env, jobject self, jboolean securityOfficer,
                                                            jbyteArray pin) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.login tirvex... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return;
@@ -149,6 +153,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logintirvex(JNIEnv* env, jobject 
 BRIDGE_NATIVE(void)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(JNIEnv* env, jobject self, jbyteArray oldPin,
                                                             jbyteArray newPin) {
+    const BridgeLockHold hold;
     trace("JNI: start PKCS11Session.setPin tirvex... ");
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return;

@@ -5,6 +5,7 @@
 
 #include "allocation.h"
 #include "binding.h"
+#include "handles.h"
 
 CK_RV bridgeInitialize() {
     CK_C_Initialize entry;
@@ -99,12 +100,17 @@ CK_RV bridgeOpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_SESSION_HANDLE* sess
     return rv;
 }
 
+// Aliases live as long as what they name (handles.h): they go once the module says it is gone.
 CK_RV bridgeCloseAllSessions(CK_SLOT_ID slot) {
-    return callModule(&CK_FUNCTION_LIST::C_CloseAllSessions, "JNI:BRIDGE: Calling C_CloseAllSessions...", slot);
+    CK_RV rv = callModule(&CK_FUNCTION_LIST::C_CloseAllSessions, "JNI:BRIDGE: Calling C_CloseAllSessions...", slot);
+    if (rv == CKR_OK) forgetSlotSessions(slot);
+    return rv;
 }
 
 CK_RV bridgeCloseSession(CK_SESSION_HANDLE session) {
-    return callModule(&CK_FUNCTION_LIST::C_CloseSession, "JNI:BRIDGE: Calling C_CloseSession...", session);
+    CK_RV rv = callModule(&CK_FUNCTION_LIST::C_CloseSession, "JNI:BRIDGE: Calling C_CloseSession...", session);
+    if (rv == CKR_OK || rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED) forgetSession(session);
+    return rv;
 }
 
 CK_RV bridgeGetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO* info) {
@@ -237,7 +243,10 @@ CK_RV bridgeGenerateKey(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, C
 }
 
 CK_RV bridgeDestroyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object) {
-    return callModule(&CK_FUNCTION_LIST::C_DestroyObject, "JNI:BRIDGE: Calling C_DestroyObject...", session, object);
+    CK_RV rv =
+        callModule(&CK_FUNCTION_LIST::C_DestroyObject, "JNI:BRIDGE: Calling C_DestroyObject...", session, object);
+    if (rv == CKR_OK || rv == CKR_OBJECT_HANDLE_INVALID) forgetObject(session, object);
+    return rv;
 }
 
 CK_RV bridgeGetObjectSize(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ULONG* size) {

@@ -140,7 +140,8 @@ const std::string baseScript = "slots " + countingList(0, 40) + "\nmechanisms " 
                                "\nsession 44\nrsa.session 33\nrsa.private 9\nrsa.public 10\nrsa.certificate 11\n"
                                "find.handles 5 6\nattribute.3 4c6162656c\nattribute.0 0300000000000000\n"
                                "attribute.1 01\nattribute.17 30820102\nattribute.272 3230323631323039\n"
-                               "attribute.288 00c1c2c3\n";
+                               "attribute.288 00c1c2c3\nattribute.16 " +
+                               std::string(400, '6') + "\n";
 
 enum class Fault { None, JniCall, Allocation, ModuleCall };
 const char* const faultNames[] = {"none", "JNI call", "allocation", "module call"};
@@ -353,6 +354,9 @@ std::vector<Native> natives() {
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getIntAttributeValue)(p.env, p.object, 0); }),
         row("getStringAttributeValue",
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getStringAttributeValue)(p.env, p.object, 3); }),
+        // A value longer than the stack copy: its heap buffer can be refused.
+        row("getStringAttributeValue.long",
+            [](const Peers& p) { return NATIVE(NativePKCS11Object_getStringAttributeValue)(p.env, p.object, 16); }),
         row("getByteArrayAttributeValue",
             [](const Peers& p) { return NATIVE(NativePKCS11Object_getByteArrayAttributeValue)(p.env, p.object, 17); }),
         row("getBigIntegerAttributeValue",

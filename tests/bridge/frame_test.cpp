@@ -37,6 +37,15 @@ JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(JNIEn
 JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(JNIEnv*, jobject, jint, jobject, jobject,
                                                                               jobject, jbyteArray, jint);
 JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setAttributeValue(JNIEnv*, jobject, jint, jobject);
+JNIEXPORT jobject JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JNIEnv*, jobject);
+JNIEXPORT jstring JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenSN(JNIEnv*, jobject);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsInit(JNIEnv*, jobject, jintArray,
+                                                                                      jobjectArray);
+JNIEXPORT jobject JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObject(JNIEnv*, jobject);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Object_destroy(JNIEnv*, jobject);
+JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Object_size(JNIEnv*, jobject);
+JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_closeAllSessions(JNIEnv*, jobject);
+JNIEXPORT jstring JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Object_getStringAttributeValue(JNIEnv*, jobject, jint);
 }
 
 namespace {
@@ -380,7 +389,7 @@ TEST_F(NativeFailureTest, WideHandlesTravelAsAliasesAndComeBackWhole) {
     ASSERT_NE(nullptr, opened);
     jfieldID sessionID = env->GetFieldID(env->FindClass(BRIDGE_CLASS_SESSION), "sessionID", "I");
     jint alias = env->GetIntField(opened, sessionID);
-    EXPECT_EQ(static_cast<jint>(0xFFFFFFFEu), alias);
+    EXPECT_GE(static_cast<uint32_t>(alias), 0xFF000000u);  // the alias range
     Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(env, opened);
     EXPECT_NE(std::string::npos, recorded().find("C_CloseSession session=72057594037927941\n")) << recorded();
     expectPending("", "");
@@ -389,22 +398,197 @@ TEST_F(NativeFailureTest, WideHandlesTravelAsAliasesAndComeBackWhole) {
     std::vector<jint> values;
     for (CK_ULONG i = 0; i < 5000; i++) {
         jint value;
-        ASSERT_TRUE(handleToJava((CK_ULONG(i) << 40) | 7, &value));
+        ASSERT_TRUE(handleToJava(HandleKind::Object, 7, (CK_ULONG(i + 1) << 40) | 7, &value));
         values.push_back(value);
     }
     for (CK_ULONG i = 0; i < 5000; i++) {
-        EXPECT_EQ((CK_ULONG(i) << 40) | 7, handleFromJava(values[i]));
+        EXPECT_EQ((CK_ULONG(i + 1) << 40) | 7, handleFromJava(HandleKind::Object, values[i]));
         jint again;
-        ASSERT_TRUE(handleToJava((CK_ULONG(i) << 40) | 7, &again));
+        ASSERT_TRUE(handleToJava(HandleKind::Object, 7, (CK_ULONG(i + 1) << 40) | 7, &again));
         EXPECT_EQ(values[i], again);
     }
     jint small;
-    ASSERT_TRUE(handleToJava(0x80000001UL, &small));
+    ASSERT_TRUE(handleToJava(HandleKind::Object, 7, 0x80000001UL, &small));
     EXPECT_EQ(static_cast<jint>(0x80000001u), small);
-    EXPECT_EQ(0x80000001UL, handleFromJava(small));
-    // A released module takes its aliases with it.
+    EXPECT_EQ(0x80000001UL, handleFromJava(HandleKind::Object, small));
+    // An alias stands for its own kind only.
+    EXPECT_EQ(CK_INVALID_HANDLE, handleFromJava(HandleKind::Session, values[0]));
+    // A released module takes its aliases with it: they never resolve again.
     releaseModule();
-    EXPECT_EQ(CK_ULONG(0xFFFFFFFEu), handleFromJava(alias));
+    EXPECT_EQ(0u, keptHandleCount());
+    EXPECT_EQ(CK_INVALID_HANDLE, handleFromJava(HandleKind::Session, alias));
+    EXPECT_EQ(CK_INVALID_HANDLE, handleFromJava(HandleKind::Object, values[0]));
+}
+
+// The conversion error line is written also when the JVM itself refuses the string.
+TEST_F(NativeFailureTest, TheErrorLineFollowsATextTheJvmRefuses) {
+    jnidouble::refuse("NewString");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(nullptr, Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenSN(env, slot));
+    EXPECT_EQ("JNI:##########ERROR################\n", testing::internal::GetCapturedStdout());
+    expectPending(outOfMemory, "NewString");
+}
+
+// Java code a native runs while it holds the bridge lock (here the static initialiser that
+// FindClass runs) may call the bridge again on the same thread: no deadlock, and the class the
+// inner call kept is not kept a second time.
+TEST_F(NativeFailureTest, JavaCodeRunByANativeMayCallTheBridgeAgain) {
+    static JNIEnv* inner;
+    static jobject innerSession;
+    static int entered;
+    inner = env;
+    innerSession = session;
+    entered = 0;
+    jnidouble::Behaviour behaviour;
+    behaviour.journal = [](const std::string& line) {
+        if (line == "FindClass it/vantrel/pkcs11/PKCS11SessionInfo" && entered++ == 0)
+            EXPECT_NE(nullptr, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(inner, innerSession));
+    };
+    jnidouble::install(behaviour);
+    EXPECT_NE(nullptr, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(env, session));
+    jnidouble::install({});
+    EXPECT_EQ(2, entered);
+    expectPending("", "");
+    releaseLookups(env);
+    EXPECT_EQ(0, jnidouble::liveWeakGlobalRefs());
+
+    // A kept class the collector took is looked up again.
+    EXPECT_NE(nullptr, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(env, session));
+    jnidouble::clearWeakGlobalRefs();
+    EXPECT_NE(nullptr, Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(env, session));
+    expectPending("", "");
+}
+
+// A module double that hands out a fresh handle for every session and every object found, and
+// keeps the last handle it was given.
+namespace fresh {
+CK_ULONG next = 0;
+CK_ULONG received = 0;
+CK_RV openSession(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR session) {
+    *session = next++;
+    return CKR_OK;
+}
+CK_RV closeSession(CK_SESSION_HANDLE session) {
+    received = session;
+    return CKR_OK;
+}
+CK_RV closeAllSessions(CK_SLOT_ID) { return CKR_OK; }
+CK_RV sessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO* info) {
+    received = session;
+    std::memset(info, 0, sizeof *info);
+    return session == CK_INVALID_HANDLE ? CKR_SESSION_HANDLE_INVALID : CKR_OK;
+}
+CK_RV findInit(CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG) { return CKR_OK; }
+CK_RV find(CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR object, CK_ULONG, CK_ULONG_PTR found) {
+    *object = next++;
+    *found = 1;
+    return CKR_OK;
+}
+CK_RV destroy(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object) {
+    received = object;
+    return CKR_OK;
+}
+CK_RV size(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ULONG_PTR size) {
+    received = object;
+    *size = 1;
+    return object == CK_INVALID_HANDLE ? CKR_OBJECT_HANDLE_INVALID : CKR_OK;
+}
+}  // namespace fresh
+
+class AliasTest : public NativeFailureTest {
+protected:
+    void SetUp() override {
+        NativeFailureTest::SetUp();
+        bind();
+    }
+    // The double in place of a loaded and initialised module; a reload when called again.
+    void bind() {
+        releaseModule();
+        list.C_OpenSession = fresh::openSession;
+        list.C_CloseSession = fresh::closeSession;
+        list.C_CloseAllSessions = fresh::closeAllSessions;
+        list.C_GetSessionInfo = fresh::sessionInfo;
+        list.C_FindObjectsInit = fresh::findInit;
+        list.C_FindObjects = fresh::find;
+        list.C_DestroyObject = fresh::destroy;
+        list.C_GetObjectSize = fresh::size;
+        bridgeState.functionList = &list;
+        bridgeState.moduleInitialized = 1;
+    }
+    jobject open(CK_ULONG handle, jobject onSlot = nullptr) {
+        fresh::next = handle;
+        return Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_openSession(env, onSlot ? onSlot : slot, 6, nullptr,
+                                                                       nullptr);
+    }
+    jobject find(jobject in, CK_ULONG handle) {
+        fresh::next = handle;
+        Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObjectsInit(env, in, nullptr, nullptr);
+        return Java_it_vantrel_pkcs11_nat_NativePKCS11Session_findObject(env, in);
+    }
+    CK_ULONG reaching(jobject session) {
+        fresh::received = 99;
+        Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(env, session);
+        return fresh::received;
+    }
+    CK_FUNCTION_LIST list = {};
+};
+
+constexpr CK_ULONG wide = CK_ULONG(1) << 40;
+
+TEST_F(AliasTest, TheTableHoldsWhatIsOpenOnly) {
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(env, open(wide));  // classes found before the mark
+    size_t mark = jnidouble::objectCount();
+    for (CK_ULONG i = 0; i < 1000000; i++) {
+        Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(env, open(wide + i));
+        jnidouble::collect(mark);
+    }
+    EXPECT_EQ(0u, keptHandleCount());
+    expectPending("", "");
+
+    // Objects go with their session, or when destroyed; closeAllSessions takes its slot's only.
+    jobject otherSlot = jnidouble::newInstance(BRIDGE_CLASS_SLOT, "slotID", 2, "module", module);
+    jobject first = open(wide + 1), second = open(wide + 2), elsewhere = open(wide + 3, otherSlot);
+    jobject firstObject = find(first, wide + 10);
+    find(first, wide + 11);
+    find(second, wide + 12);
+    find(elsewhere, wide + 13);
+    EXPECT_EQ(7u, keptHandleCount());
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Object_destroy(env, firstObject);
+    EXPECT_EQ(wide + 10, fresh::received);
+    EXPECT_EQ(6u, keptHandleCount());
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Session_close(env, first);
+    EXPECT_EQ(4u, keptHandleCount());
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_closeAllSessions(env, slot);
+    EXPECT_EQ(2u, keptHandleCount());
+    EXPECT_EQ(wide + 3, reaching(elsewhere));
+    expectPending("", "");
+}
+
+// Handles that fit but lie where aliases count down from are aliased too, so that neither is
+// taken for the other.
+TEST_F(AliasTest, AFittingHandleInTheAliasRangeRoundTrips) {
+    jobject first = open(wide), second = open(wide + 1), fitting = open(0xFFFFFFFDul);
+    EXPECT_EQ(wide, reaching(first));
+    EXPECT_EQ(wide + 1, reaching(second));
+    EXPECT_EQ(0xFFFFFFFDul, reaching(fitting));
+    jobject object = find(fitting, 0xFFFFFFFEul);
+    fresh::received = 0;
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Object_size(env, object);
+    EXPECT_EQ(0xFFFFFFFEul, fresh::received);
+    expectPending("", "");
+}
+
+TEST_F(AliasTest, AStalePeerAfterAReloadReachesTheModuleAsAnInvalidHandle) {
+    jobject before = open(wide);
+    jobject object = find(before, wide + 5);
+    bind();  // finalized and loaded again
+    jobject after = open(wide + 7);
+    EXPECT_EQ(wide + 7, reaching(after));
+    EXPECT_EQ(CK_INVALID_HANDLE, reaching(before));
+    fresh::received = 99;
+    Java_it_vantrel_pkcs11_nat_NativePKCS11Object_size(env, object);
+    EXPECT_EQ(CK_INVALID_HANDLE, fresh::received);
+    EXPECT_EQ(bridgeException, jnidouble::pendingClass());
 }
 
 TEST_F(NativeFailureTest, PinsAndTheAliasAreGivenBackInTheOrderTaken) {

@@ -96,8 +96,7 @@ void checkTokenField(JNIEnv* env, const uint8_t* data, size_t size) {
 }
 
 void checkAttributeValue(JNIEnv* env, const uint8_t* data, size_t size) {
-    size_t length = size;
-    while (length > 0 && data[length - 1] == 0) length--;
+    size_t length = std::find(data, data + size, 0) - data;
     std::u16string expected;
     bool valid = decodeStrict(data, length, &expected);
     std::u16string units = read(utf8ToJString(env, data, size));
@@ -113,9 +112,8 @@ void checkJavaString(JNIEnv* env, const uint8_t* data, size_t size) {
     jstring text = jnidouble::newString(units);
     std::string stored = store(env, text);
     std::u16string expected = withoutLoneSurrogates(units);
-    // Zero bytes at the end of a value are padding: trailing U+0000 do not come back.
-    std::u16string trimmed = expected;
-    while (!trimmed.empty() && trimmed.back() == 0) trimmed.pop_back();
+    // U+0000 is stored as a zero byte, where a value read back ends.
+    std::u16string trimmed = expected.substr(0, expected.find(u'\0'));
     FUZZ_CHECK(read(utf8ToJString(env, reinterpret_cast<const CK_BYTE*>(stored.data()), stored.size())) == trimmed);
     // The modified UTF-8 earlier bridges stored reads as the same string.
     const char* modified = env->GetStringUTFChars(text, nullptr);

@@ -48,6 +48,7 @@ int callCountdown = 0;  // failCall: the failable call that fails, counted down
 std::multiset<const Object*> locals;
 int peakLocals = 0;
 std::multiset<const Object*> weaks;
+std::set<const Object*> clearedWeaks;  // objects the collector took: their weak references read null
 int attached = 0, leftAtDetach = 0;
 jint attachResult = JNI_OK;
 std::map<const void*, Object*> handedOut;  // characters and elements not given back
@@ -97,6 +98,10 @@ Object* as(const void* ref, Object::Kind kind, const char* function) {
     const Object* object = static_cast<const Object*>(ref);
     if (live.count(object) == 0 || object->kind != kind) {
         problem(std::string(function) + " given a reference that is not what it takes");
+        return nullptr;
+    }
+    if (clearedWeaks.count(object) != 0) {
+        problem(std::string(function) + " given a weak reference whose object was collected");
         return nullptr;
     }
     return const_cast<Object*>(object);
@@ -303,6 +308,15 @@ void JNICALL DeleteWeakGlobalRef(JNIEnv*, jweak ref) {
         problem("DeleteWeakGlobalRef of a reference that is not a weak global");
     else
         weaks.erase(found);
+}
+
+jboolean JNICALL IsSameObject(JNIEnv*, jobject first, jobject second) {
+    enter("IsSameObject");
+    auto resolve = [](jobject ref) -> const Object* {
+        const Object* object = asObject(ref);
+        return weaks.count(object) != 0 && clearedWeaks.count(object) != 0 ? nullptr : object;
+    };
+    return resolve(first) == resolve(second) ? JNI_TRUE : JNI_FALSE;
 }
 
 jclass JNICALL GetObjectClass(JNIEnv*, jobject ref) {
@@ -701,6 +715,7 @@ void fillTables() {
     table.DeleteLocalRef = DeleteLocalRef;
     table.NewWeakGlobalRef = NewWeakGlobalRef;
     table.DeleteWeakGlobalRef = DeleteWeakGlobalRef;
+    table.IsSameObject = IsSameObject;
     table.GetObjectClass = GetObjectClass;
     table.IsInstanceOf = IsInstanceOf;
     table.GetMethodID = GetMethodID;
@@ -769,6 +784,7 @@ JNIEnv* reset() {
     callCountdown = 0;
     locals.clear();
     weaks.clear();
+    clearedWeaks.clear();
     peakLocals = attached = leftAtDetach = 0;
     attachResult = JNI_OK;
     forgetRecords();
@@ -806,6 +822,8 @@ void beginNative() {
 }
 int liveLocalRefs() { return static_cast<int>(locals.size()); }
 int peakLocalRefs() { return peakLocals; }
+void clearWeakGlobalRefs() { clearedWeaks.insert(weaks.begin(), weaks.end()); }
+
 int liveWeakGlobalRefs() { return static_cast<int>(weaks.size()); }
 int attachedThreads() { return attached; }
 int localRefsLeftAtDetach() { return leftAtDetach; }

@@ -71,6 +71,8 @@ void beginNative();
 int liveLocalRefs();
 int peakLocalRefs();
 int liveWeakGlobalRefs();
+// The collector takes every object only weak references hold now: those references read null.
+void clearWeakGlobalRefs();
 // Threads attached and not detached; local references still held at detaches, summed.
 int attachedThreads();
 int localRefsLeftAtDetach();

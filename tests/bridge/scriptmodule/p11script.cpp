@@ -1,6 +1,11 @@
 // A Cryptoki module whose answers a test scripts and whose calls it records (see script.h).
 // Functions without a scripted behaviour of their own record their name and return
-// rv.<name>.
+// rv.<name>. It is initialised without threading arguments, so no two threads may ever be
+// inside it at once: every entry counts the threads inside and ends the process when a second
+// one comes in.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <vector>
@@ -288,6 +293,35 @@ SCRIPT_PLAIN_FUNCTION(C_GetFunctionStatus, (CK_SESSION_HANDLE hSession))
 SCRIPT_PLAIN_FUNCTION(C_CancelFunction, (CK_SESSION_HANDLE hSession))
 SCRIPT_PLAIN_FUNCTION(C_WaitForSlotEvent, (CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved))
 
+// Threads inside the module now, and how deep this thread is inside.
+static std::atomic<int> threadsInside{0};
+static thread_local int depthInside = 0;
+
+struct ThreadInside {
+    ThreadInside() {
+        if (depthInside++ == 0 && threadsInside.fetch_add(1) != 0) {
+            std::fprintf(stderr, "p11script: two threads inside the module at once\n");
+            std::abort();
+        }
+    }
+    ~ThreadInside() {
+        if (--depthInside == 0) threadsInside.fetch_sub(1);
+    }
+    ThreadInside(const ThreadInside&) = delete;
+    ThreadInside& operator=(const ThreadInside&) = delete;
+};
+
+// The entry the function list holds: the function, counted.
+template <typename Entry, Entry function>
+struct Counted;
+template <typename... Args, CK_RV (*function)(Args...)>
+struct Counted<CK_RV (*)(Args...), function> {
+    static CK_RV call(Args... args) {
+        ThreadInside inside;
+        return function(args...);
+    }
+};
+
 static CK_FUNCTION_LIST functionList;
 
 // The variant without C_GetFunctionList exports the same code under another name.
@@ -299,9 +333,11 @@ static CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
 #endif
 
 extern "C" SCRIPT_EXPORT CK_RV SCRIPT_GET_FUNCTION_LIST_NAME(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
+    ThreadInside inside;
     record("C_GetFunctionList");
     functionList.version = CK_VERSION{2, 20};
-#define SCRIPT_LIST_ENTRY(name, params) functionList.name = script::has("null." #name) ? nullptr : name;
+#define SCRIPT_LIST_ENTRY(name, params) \
+    functionList.name = script::has("null." #name) ? nullptr : Counted<decltype(&name), &name>::call;
     CRYPTOKI_FUNCTIONS(SCRIPT_LIST_ENTRY)
 #undef SCRIPT_LIST_ENTRY
     CK_RV rv = script::number("getlist.rv", CKR_OK);
@@ -317,6 +353,7 @@ extern "C" SCRIPT_EXPORT CK_RV C_OpenSessionAndGetRSACredential(
     CK_UTF8CHAR_PTR alias, CK_ULONG aliasLen, CK_ULONG selector, CK_UTF8CHAR_PTR pin, CK_ULONG pinLen,
     CK_VOID_PTR reserved1, CK_VOID_PTR reserved2, CK_SLOT_ID_PTR slot, CK_SESSION_HANDLE_PTR session,
     CK_OBJECT_HANDLE_PTR privateKey, CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR certificate) {
+    ThreadInside inside;
     record(
         "C_OpenSessionAndGetRSACredential alias=%s aliasLen=%lu selector=%lu pin=%s pinLen=%lu reserved1=%s "
         "reserved2=%s",

@@ -71,13 +71,18 @@ class ObjectScriptTest extends SessionSuite {
     @Test
     void textsAreStoredAsUtf8AndBothFormsReadBack() throws PKCS11Exception {
         String text = "A\u0000\ud83d\ude00\u00e8";
-        NativePKCS11Object object = object("attribute.3 4100f09f9880c3a8", "attribute.16 41c080eda0bdedb880c3a80000");
+        NativePKCS11Object object = object("attribute.3 4100f09f9880c3a8", "attribute.16 41c080eda0bdedb880c3a80000",
+                "attribute.258 f09f9880c3a8", "attribute.259 eda0bdedb880c3a8");
         // A lone surrogate has no UTF-8 form: it is stored as U+FFFD.
         object.setAttributeValues(new int[] {CKA_LABEL, CKA_LABEL}, new Object[] {text, "\ud800"});
         assertEquals(List.of(setRecord("0x3=4100f09f9880c3a8 0x3=efbfbd") + " count=2"), ScriptModule.calls());
-        // The modified form earlier writers stored reads as the same text; zero bytes at the end are padding.
-        assertEquals(text, object.getStringAttributeValue(CKA_LABEL));
+        // U+0000 is stored as a zero byte, where a value read back ends; the modified form earlier
+        // writers stored holds no zero byte and reads whole.
+        assertEquals("A", object.getStringAttributeValue(CKA_LABEL));
         assertEquals(text, object.getStringAttributeValue(0x10));
+        // A supplementary character reads alike from its four-byte and its modified form.
+        assertEquals("\ud83d\ude00\u00e8", object.getStringAttributeValue(0x102));
+        assertEquals("\ud83d\ude00\u00e8", object.getStringAttributeValue(0x103));
     }
 
     @Test
@@ -184,7 +189,7 @@ class ObjectScriptTest extends SessionSuite {
     @Test
     void numbersAndTextsReadFromTheToken() throws PKCS11Exception {
         NativePKCS11Object object = object("attribute.288 c3ff", "attribute.353 " + ulong(0x1FFFFFFFFL),
-                "attribute.1 02", "attribute.3 41e282ac00ff", "attribute.16 ff41c0af",
+                "attribute.1 02", "attribute.3 61626300e282acff", "attribute.16 ff41c0af",
                 "attribute.17 f09f9880", "attribute.257 " + "e282ac".repeat(150) + "f09f9880");
         BigInteger modulus = object.getBigIntegerAttributeValue(CKA_MODULUS);
         assertEquals(1, modulus.signum());
@@ -192,8 +197,8 @@ class ObjectScriptTest extends SessionSuite {
         // Only the low 32 bits of a CK_ULONG reach Java.
         assertEquals(-1, object.getIntAttributeValue(CKA_VALUE_LEN));
         assertTrue(object.getBoolAttributeValue(CKA_TOKEN));
-        // A zero byte is U+0000; bytes that are not UTF-8 become U+FFFD.
-        assertEquals("A\u20ac\u0000\ufffd", object.getStringAttributeValue(CKA_LABEL));
+        // A zero byte ends the value (what follows is stale); bytes that are not UTF-8 become U+FFFD.
+        assertEquals("abc", object.getStringAttributeValue(CKA_LABEL));
         assertEquals("\ufffdA\ufffd\ufffd", object.getStringAttributeValue(0x10));
         assertEquals("\ud83d\ude00", object.getStringAttributeValue(CKA_VALUE));
         // A text longer than a label is converted alike.
