@@ -20,7 +20,14 @@ import java.security.KeyFactory;
 import java.security.PublicKey;
 import java.security.Signature;
 import java.security.spec.RSAPublicKeySpec;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicInteger;
 
 import javax.crypto.Cipher;
 import javax.crypto.spec.SecretKeySpec;
@@ -60,13 +67,14 @@ class CryptoSoftHsmTest {
     static final int SERIAL_RW_SESSION = 0x4 | 0x2;
 
     private final NativePKCS11 module = new NativePKCS11();
+    private NativePKCS11Slot slot;
     private NativePKCS11Session session;
 
     @BeforeEach
     void openAndLogin() throws PKCS11Exception {
         assertNotEquals(0L, module.loadPKCS11Library(SoftHsm.path()));
         module.libInitialize();
-        NativePKCS11Slot slot = null;
+        slot = null;
         for (NativePKCS11Slot candidate : module.getSlotList(true)) {
             if (candidate.getTokenInfo().label.trim().equals(SoftHsm.LABEL)) {
                 slot = candidate;
@@ -134,6 +142,109 @@ class CryptoSoftHsmTest {
         PKCS11Exception tooSmall = assertThrows(PKCS11Exception.class,
                 () -> session.encrypt(new byte[10], 0, 10, new byte[256], 0));
         assertEquals(0x150, tooSmall.getErrorCode(), "CKR_BUFFER_TOO_SMALL");
+    }
+
+    interface Round {
+        void run() throws Exception;
+    }
+
+    /** Runs the round on eight threads until each has done `rounds` (or `stop` is set). */
+    private static List<Future<Integer>> onEightThreads(ExecutorService pool, int rounds, AtomicBoolean stop,
+            Round round) {
+        List<Future<Integer>> runs = new ArrayList<>();
+        for (int t = 0; t < 8; t++) {
+            runs.add(pool.submit(() -> {
+                int done = 0;
+                while (done < rounds && !stop.get()) {
+                    round.run();
+                    done++;
+                }
+                return done;
+            }));
+        }
+        return runs;
+    }
+
+    /**
+     * Eight threads on mixed natives, each signing on a session of its own; then the module is
+     * finalized and loaded again while they keep calling. The module is initialised without
+     * threading arguments, so it is the bridge that keeps them apart.
+     */
+    @Test
+    void eightThreadsAndAReloadWhileTheyCall() throws Exception {
+        NativePKCS11Object[] keys = rsaKeyPair("threads");
+        PublicKey publicKey = javaPublicKey(keys[0]);
+        byte[] data = "signed on every thread".getBytes(StandardCharsets.US_ASCII);
+        ExecutorService pool = Executors.newFixedThreadPool(8);
+        AtomicInteger signatures = new AtomicInteger();
+        long start = System.nanoTime();
+        List<Future<Integer>> runs = onEightThreads(pool, 25, new AtomicBoolean(), () -> {
+            NativePKCS11Session own = slot.openSession(SERIAL_RW_SESSION, null, null);
+            own.getInfo();
+            slot.getTokenInfo();
+            own.findObjectsInit(new int[] {CKA_CLASS, CKA_LABEL}, new Object[] {CKO_PRIVATE_KEY, "threads"});
+            NativePKCS11Object found = own.findObject();
+            own.findObjectsFinal();
+            assertNotNull(found);
+            own.signInit(CKM_SHA256_RSA_PKCS, null, found);
+            byte[] signature = new byte[256];
+            assertEquals(256, own.sign(data, 0, data.length, signature, 0));
+            Signature verifier = Signature.getInstance("SHA256withRSA");
+            verifier.initVerify(publicKey);
+            verifier.update(data);
+            assertTrue(verifier.verify(signature));
+            signatures.incrementAndGet();
+            own.close();
+        });
+        int rounds = 0;
+        for (Future<Integer> run : runs) {
+            rounds += run.get();
+        }
+        long mixedNanos = System.nanoTime() - start;
+        assertEquals(200, rounds);
+        assertEquals(200, signatures.get());
+
+        // Calls that need no session of their own go on across the reload. Each succeeds, or
+        // meets the bridge's answer for a module not initialised, while the reload is under way.
+        AtomicInteger reloads = new AtomicInteger();  // odd while one is under way
+        AtomicInteger calls = new AtomicInteger();
+        AtomicInteger notInitialised = new AtomicInteger();
+        AtomicBoolean stop = new AtomicBoolean();
+        NativePKCS11Slot tokenSlot = slot;
+        runs = onEightThreads(pool, Integer.MAX_VALUE, stop, () -> {
+            int before = reloads.get();
+            try {
+                module.getSlotList(true);
+                tokenSlot.getTokenInfo();
+                tokenSlot.getMechanismList();
+                module.getInfo();
+                calls.addAndGet(4);
+            } catch (PKCS11Exception e) {
+                assertTrue(before % 2 == 1 || reloads.get() != before, "a failure outside the reload");
+                assertEquals("Internal error", e.getMessage());
+                notInitialised.incrementAndGet();
+            }
+        });
+        Thread.sleep(100);
+        reloads.incrementAndGet();
+        module.libFinalize();
+        Thread.sleep(50);
+        assertNotEquals(0L, module.loadPKCS11Library(SoftHsm.path()));
+        module.libInitialize();
+        reloads.incrementAndGet();
+        Thread.sleep(100);
+        stop.set(true);
+        for (Future<Integer> run : runs) {
+            run.get();
+        }
+        pool.shutdown();
+        assertTrue(notInitialised.get() > 0, "calls met the finalized module");
+        // The reloaded module serves the suite's signing run again.
+        session = slot.openSession(SERIAL_RW_SESSION, null, null);
+        session.login(false, SoftHsm.USER_PIN);
+        System.out.printf("threads: %d rounds of 8 calls (%d signatures) on 8 threads in %d ms; across the reload "
+                + "%d calls succeeded, %d rounds met the module not initialised%n", rounds, signatures.get(),
+                mixedNanos / 1_000_000, calls.get(), notInitialised.get());
     }
 
     private NativePKCS11Object aesKey(boolean wrapping) throws PKCS11Exception {

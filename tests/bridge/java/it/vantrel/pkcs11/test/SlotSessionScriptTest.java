@@ -17,7 +17,11 @@ import it.vantrel.pkcs11.nat.NativePKCS11Object;
 import it.vantrel.pkcs11.nat.NativePKCS11Session;
 import it.vantrel.pkcs11.nat.NativePKCS11Slot;
 
+import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
@@ -87,6 +91,32 @@ class SlotSessionScriptTest {
         assertCode(0xE0, false, slot::getTokenSN);
         assertMessage("Not supported", () -> slot.initToken("1234", "label"));
         assertFalse(ScriptModule.calls().stream().anyMatch(c -> c.startsWith("C_InitToken")));
+    }
+
+    @Test
+    void threadsNeverMeetInsideTheModule() throws Exception {
+        // The module ends the process when a second thread comes in while one is inside.
+        bind(ScriptModule.path(), "session 5", "slots 1 2");
+        ExecutorService pool = Executors.newFixedThreadPool(8);
+        List<Future<Integer>> runs = new ArrayList<>();
+        for (int t = 0; t < 8; t++) {
+            runs.add(pool.submit(() -> {
+                int rounds = 0;
+                for (int i = 0; i < 50; i++) {
+                    NativePKCS11Slot slot = module.getSlotList(true)[i % 2];
+                    slot.getTokenInfo();
+                    NativePKCS11Session opened = slot.openSession(6, null, null);
+                    opened.getInfo();
+                    opened.close();
+                    rounds++;
+                }
+                return rounds;
+            }));
+        }
+        for (Future<Integer> run : runs) {
+            assertEquals(50, run.get());
+        }
+        pool.shutdown();
     }
 
     @Test
