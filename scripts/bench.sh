@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every benchmark and writes the results: build/bench-results/results.md (tables),
-# token.csv, service.csv and benchmarks.png.
+# token.csv, threads.csv, service.csv and benchmarks.png.
 #   scripts/bench.sh --profile   instead counts instructions per call of the token workloads
 #                                with callgrind (profile.md, profile.csv, callgrind/)
 #   BENCH_REPS   repetitions per workload (default 7); BENCH_OUT   results folder
@@ -77,6 +77,12 @@ echo "token: floor, then bridge and JDK wrapper ($reps repetitions)"
 mkdir "$work/traced"
 (cd "$work/traced" && PKCS11_OXL_DEBUG=2 "${p11bench[@]}" run "$module" "$reps" "$work/traced.csv" >/dev/null)
 cat "$work/traced.csv" >>"$work/token.csv"
+# Eight threads signing: the bridge and the JDK wrapper on the module initialised without OS
+# locking (one JVM), then the wrapper on the module it initialises with CKF_OS_LOCKING_OK.
+echo "token: 8 threads signing ($reps repetitions)"
+"${p11bench[@]}" threads "$module" "$reps" "$work/threads.csv"
+"${p11bench[@]}" threads-os-locking "$module" "$reps" "$work/threads_os_locking.csv"
+cat "$work/threads_os_locking.csv" >>"$work/threads.csv"
 
 echo "service: tavo2 and floors ($reps repetitions)"
 mkdir "$work/service"
@@ -85,6 +91,7 @@ printf '%s\njvmdllpath=%s\n' "$BENCH_PROXY_JAR" "$JVM_LIBRARY" >"$work/service/t
 
 cp "$work/token.csv" "$out/token_samples.csv"
 cp "$work/service.csv" "$out/service_samples.csv"
-python3 "$root/bench/report.py" "$work/token.csv" "$work/service.csv" "$out" "$root/bench/plot.gp"
+cp "$work/threads.csv" "$out/threads_samples.csv"
+python3 "$root/bench/report.py" "$work/token.csv" "$work/service.csv" "$out" "$root/bench/plot.gp" "$work/threads.csv"
 cat "$out/results.md"
-echo "written: $out/results.md token.csv service.csv benchmarks.png"
+echo "written: $out/results.md token.csv threads.csv service.csv benchmarks.png"

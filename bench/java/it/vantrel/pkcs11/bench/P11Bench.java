@@ -20,6 +20,12 @@ import sun.security.pkcs11.wrapper.PKCS11;
  *   run MODULE REPS [OUT]            one line "workload,bridge|jdk,ns per call" per repetition,
  *                                    to OUT (default standard output)
  *   profile MODULE WORKLOAD CALLS [bridge|jdk]   one way's calls only, for an instruction counter
+ *   threads MODULE REPS [OUT]        RSA-2048 SHA-256 signatures per second on 8 threads, each on
+ *                                    a session of its own: the bridge and the JDK wrapper on the
+ *                                    module initialised without OS locking (the wrapper then
+ *                                    serialises its calls in Java), "workload,way,per second" lines
+ *   threads-os-locking MODULE REPS [OUT]   the same through the JDK wrapper alone, which
+ *                                    initialises the module with CKF_OS_LOCKING_OK in this JVM
  *
  * With PKCS11_OXL_DEBUG set the bridge traces (to jpkcs110.log for "2", which then is standard
  * output too): run measures only the traced row, session_info_traced.
@@ -83,6 +89,10 @@ public final class P11Bench {
             System.err.println("usage: P11Bench run MODULE REPS [OUT] | profile MODULE WORKLOAD CALLS [bridge|jdk]");
             System.exit(2);
         }
+        if (args[0].startsWith("threads")) {
+            threads(args);
+            return;
+        }
         NativePKCS11 module = new NativePKCS11();
         List<Workload> workloads = prepare(module, args[1]);
         if (args[0].equals("profile")) {
@@ -120,6 +130,127 @@ public final class P11Bench {
         } else {
             System.out.print(out);
         }
+    }
+
+    static final String THREADED = "rsa2048_sha256_sign_8_threads";
+    static final int THREADS = 8;
+    static final int SIGNATURES_PER_THREAD = 40;
+
+    /** Signs on a session of its own, opened by the factory; returns the sign-once call. */
+    interface Signer {
+        Call open() throws Exception;
+    }
+
+    private static void threads(String[] args) throws Exception {
+        String modulePath = args[1];
+        int reps = args.length > 2 ? Integer.parseInt(args[2]) : 7;
+        List<String> ways = new java.util.ArrayList<>();
+        List<Signer> signers = new java.util.ArrayList<>();
+        if (args[0].equals("threads-os-locking")) {
+            CK_C_INITIALIZE_ARGS initArgs = new CK_C_INITIALIZE_ARGS();
+            initArgs.flags = CKF_OS_LOCKING_OK;
+            ways.add("jdk_os_locking");
+            signers.add(jdkSigner(PKCS11.getInstance(modulePath, "C_GetFunctionList", initArgs, false)));
+        } else {
+            NativePKCS11 module = new NativePKCS11();
+            prepare(module, modulePath);  // initialises the module without arguments, makes the keys
+            NativePKCS11Slot slot = tokenSlot(module);
+            ways.add("bridge");
+            signers.add(() -> {
+                NativePKCS11Session session = slot.openSession(CKF_RW_SERIAL, null, null);
+                NativePKCS11Object key = findBridgeObject(session, CKO_PRIVATE_KEY, RSA_LABEL);
+                byte[] data = new byte[SIGN_DATA_LENGTH];
+                byte[] signature = new byte[256];
+                return () -> {
+                    session.signInit(CKM_SHA256_RSA_PKCS, null, key);
+                    session.sign(data, 0, data.length, signature, 0);
+                };
+            });
+            // A module path of its own gives a wrapper instance of its own: without OS locking
+            // it is the wrapper's serialising one. The module is initialised already.
+            String samePath = modulePath.substring(0, modulePath.lastIndexOf('/')) + "/."
+                    + modulePath.substring(modulePath.lastIndexOf('/'));
+            ways.add("jdk_serialising");
+            signers.add(jdkSigner(PKCS11.getInstance(samePath, "C_GetFunctionList", null, true)));
+        }
+        List<Call[]> calls = new java.util.ArrayList<>();
+        for (Signer signer : signers) {
+            Call[] perThread = new Call[THREADS];
+            for (int t = 0; t < THREADS; t++) perThread[t] = signer.open();
+            calls.add(perThread);
+        }
+        for (Call[] perThread : calls) onThreads(perThread, 5);  // warm-up
+        StringBuilder out = new StringBuilder();
+        for (int rep = 0; rep < reps; rep++) {
+            for (int i = 0; i < ways.size(); i++) {
+                // Alternate which way goes first, as the single-thread rows do.
+                int w = rep % 2 == 0 ? i : ways.size() - 1 - i;
+                double seconds = onThreads(calls.get(w), SIGNATURES_PER_THREAD);
+                out.append(THREADED).append(',').append(ways.get(w)).append(',')
+                    .append(String.format("%.1f", THREADS * SIGNATURES_PER_THREAD / seconds)).append('\n');
+            }
+        }
+        if (args.length > 3) {
+            java.nio.file.Files.writeString(java.nio.file.Path.of(args[3]), out);
+        } else {
+            System.out.print(out);
+        }
+    }
+
+    /** Seconds for every thread to make `count` calls, all started together. */
+    private static double onThreads(Call[] perThread, int count) throws Exception {
+        java.util.concurrent.CyclicBarrier start = new java.util.concurrent.CyclicBarrier(perThread.length + 1);
+        List<java.util.concurrent.FutureTask<Void>> tasks = new java.util.ArrayList<>();
+        for (Call call : perThread) {
+            java.util.concurrent.FutureTask<Void> task = new java.util.concurrent.FutureTask<>(() -> {
+                start.await();
+                for (int i = 0; i < count; i++) call.run();
+                return null;
+            });
+            tasks.add(task);
+            new Thread(task).start();
+        }
+        start.await();
+        long begin = System.nanoTime();
+        for (java.util.concurrent.FutureTask<Void> task : tasks) task.get();
+        return (System.nanoTime() - begin) / 1e9;
+    }
+
+    private static NativePKCS11Slot tokenSlot(NativePKCS11 module) throws Exception {
+        for (NativePKCS11Slot candidate : module.getSlotList(true)) {
+            if ((candidate.getTokenInfo().flags & CKF_TOKEN_INITIALIZED) != 0) return candidate;
+        }
+        throw new IllegalStateException("no initialised token");
+    }
+
+    /** Sessions of the wrapper on the first initialised token, logged in, with a key pair. */
+    private static Signer jdkSigner(PKCS11 jdk) throws Exception {
+        long slot = -1;
+        for (long candidate : jdk.C_GetSlotList(true)) {
+            if (slot == -1 && (jdk.C_GetTokenInfo(candidate).flags & CKF_TOKEN_INITIALIZED) != 0) slot = candidate;
+        }
+        expect(slot != -1, "no initialised token through the JDK wrapper");
+        long tokenSlot = slot;
+        long first = jdk.C_OpenSession(tokenSlot, CKF_RW_SERIAL, null, null);
+        try {
+            jdk.C_Login(first, CKU_USER, USER_PIN.toCharArray());
+        } catch (sun.security.pkcs11.wrapper.PKCS11Exception e) {
+            if (e.getErrorCode() != CKR_USER_ALREADY_LOGGED_IN) throw e;
+        }
+        jdk.C_FindObjectsInit(first, labelTemplate(CKO_PRIVATE_KEY, RSA_LABEL));
+        boolean present = jdk.C_FindObjects(first, 1).length == 1;
+        jdk.C_FindObjectsFinal(first);
+        if (!present) createObjects(jdk, first);
+        CK_MECHANISM mechanism = new CK_MECHANISM(CKM_SHA256_RSA_PKCS);
+        return () -> {
+            long session = jdk.C_OpenSession(tokenSlot, CKF_RW_SERIAL, null, null);
+            long key = findJdkObject(jdk, session, CKO_PRIVATE_KEY, RSA_LABEL);
+            byte[] data = new byte[SIGN_DATA_LENGTH];
+            return () -> {
+                jdk.C_SignInit(session, mechanism, key);
+                jdk.C_Sign(session, data);
+            };
+        };
     }
 
     private static void line(StringBuilder out, String workload, String way, double ns) {
