@@ -15,8 +15,8 @@ constexpr bool wideHandles = sizeof(CK_ULONG) > sizeof(uint32_t);
 // for the handles they hand out; all ones is left alone. A handle the module hands out inside
 // the range is aliased too, so that no number there is ever taken for what it is not.
 constexpr uint32_t topAlias = 0xFFFFFFFEu;
-constexpr uint32_t aliasRange = uint32_t(1) << 24;
-constexpr uint32_t lowestAlias = topAlias - (aliasRange - 1);
+constexpr uint32_t lowestAlias = 0xFF000000u;
+constexpr uint32_t aliasRange = topAlias - lowestAlias + 1;
 constexpr size_t maximumRecords = size_t(1) << 20;
 static_assert(maximumRecords <= aliasRange, "every record has an alias of its own");
 
