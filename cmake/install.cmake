@@ -108,12 +108,14 @@ function(vantrel_gzip input output)
 endfunction()
 
 if(NOT WIN32)
-  # A native package (the version has no Debian revision): its changelog is changelog.gz, dated
-  # by the last commit.
+  # A native package (the version has no Debian revision): its changelog is changelog.gz. It and
+  # the manual page are dated by the last commit.
   string(TIMESTAMP VANTREL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
   configure_file(${VANTREL_ROOT}/cmake/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog.in @ONLY)
   vantrel_gzip(${CMAKE_BINARY_DIR}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog)
-  vantrel_gzip(${VANTREL_ROOT}/tester/tavotester.1 ${CMAKE_BINARY_DIR}/man/tavotester.1)
+  string(TIMESTAMP VANTREL_MANUAL_DATE "%Y-%m-%d" UTC)
+  configure_file(${VANTREL_ROOT}/tester/tavotester.1.in ${CMAKE_BINARY_DIR}/man/tavotester.1.in @ONLY)
+  vantrel_gzip(${CMAKE_BINARY_DIR}/man/tavotester.1.in ${CMAKE_BINARY_DIR}/man/tavotester.1)
   install(FILES ${CMAKE_BINARY_DIR}/man/tavotester.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT service)
 endif()
 
