@@ -8,7 +8,8 @@ else()
                   OUTPUT_VARIABLE VANTREL_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
                   RESULT_VARIABLE git_failed ERROR_QUIET)
   if(git_failed OR NOT VANTREL_SOURCE_DATE_EPOCH)
-    set(VANTREL_SOURCE_DATE_EPOCH 315532800)  # outside a checkout: a fixed date, 1980-01-01
+    # Outside a checkout (the source package, say), the files carry the time of their commit.
+    file(TIMESTAMP ${CMAKE_CURRENT_SOURCE_DIR}/CMakeLists.txt VANTREL_SOURCE_DATE_EPOCH "%s" UTC)
   endif()
   set(ENV{SOURCE_DATE_EPOCH} ${VANTREL_SOURCE_DATE_EPOCH})
 endif()

@@ -25,7 +25,9 @@ stage=$build/package-staging
 jobs=${BUILD_JOBS:-2}
 "$root/scripts/setup.sh"
 
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
+# Outside a checkout (the source package, say), the files carry the time of their commit.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null ||
+                                                stat -c %Y "$root/CMakeLists.txt")}
 # Zip dates are local times, and sort orders follow the locale.
 export TZ=UTC LC_ALL=C
 
