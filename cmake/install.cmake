@@ -1,6 +1,8 @@
-# Install rules: every deliverable, the jars with their javadoc, a sample tavodll_classpath.conf
-# and the README, in three components that install alone (cmake --install <build> --component
-# bridge|atr|service). Tests, test doubles and benchmarks are never installed.
+# Install rules: every deliverable, the jars with their API documentation, a sample
+# tavodll_classpath.conf and the README, in three components that install alone (cmake --install
+# <build> --component bridge|atr|service). Tests, test doubles and benchmarks are never installed.
+# Linux lays the files out as Debian wants them: versioned jars with unversioned links, the API
+# documentation as HTML under the doc folder, a changelog and a manual page.
 include(GNUInstallDirs)
 set(VANTREL_PACKAGE_NAME vantrel-native)
 
@@ -42,14 +44,41 @@ function(vantrel_install_binaries component destination)
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT import_libraries EXCLUDE_FROM_ALL)
 endfunction()
 
-# A jar, and its javadoc jar when it has one, under the installed name.
+# <output>: <jar> written again with its entries in name order and dated VANTREL_SOURCE_DATE, so
+# the packages do not change with the time of the build; built by the target <name>_reproducible.
+function(vantrel_reproducible_jar name jar_target jar output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -DJAR_TOOL=${Java_JAR_EXECUTABLE} -DINPUT=${jar} -DOUTPUT=${output}
+            -DDATE=${VANTREL_SOURCE_DATE} -P ${VANTREL_ROOT}/cmake/reproducible_jar.cmake
+    DEPENDS ${jar} ${jar_target} ${VANTREL_ROOT}/cmake/reproducible_jar.cmake ${VANTREL_SOURCE_DATE_FILE} VERBATIM)
+  add_custom_target(${name}_reproducible ALL DEPENDS ${output})
+endfunction()
+
+# A jar under its installed name, with its API documentation when it has some: on Windows as a
+# -javadoc.jar beside it; on Linux versioned with an unversioned link, the documentation as HTML.
 function(vantrel_install_jar component jar_target installed_name)
+  set(release ${CMAKE_BINARY_DIR}/release_jars)
   get_target_property(jar ${jar_target} JAR_FILE)
-  install(FILES ${jar} DESTINATION ${install_java} RENAME ${installed_name}.jar COMPONENT ${component})
+  if(WIN32)
+    set(installed ${release}/${installed_name}.jar)
+  else()
+    set(installed ${release}/${installed_name}-${PROJECT_VERSION}.jar)
+    file(MAKE_DIRECTORY ${release}/links)
+    file(CREATE_LINK ${installed_name}-${PROJECT_VERSION}.jar ${release}/links/${installed_name}.jar SYMBOLIC)
+    install(FILES ${release}/links/${installed_name}.jar DESTINATION ${install_java} COMPONENT ${component})
+  endif()
+  vantrel_reproducible_jar(${installed_name} ${jar_target} ${jar} ${installed})
+  install(FILES ${installed} DESTINATION ${install_java} COMPONENT ${component})
   get_target_property(javadoc_jar ${jar_target} VANTREL_JAVADOC_JAR)
-  if(javadoc_jar)
-    install(FILES ${javadoc_jar} DESTINATION ${install_java} RENAME ${installed_name}-javadoc.jar
-            COMPONENT ${component})
+  if(NOT javadoc_jar)
+    return()
+  endif()
+  if(WIN32)
+    vantrel_reproducible_jar(${installed_name}-javadoc ${jar_target}_javadoc ${javadoc_jar} ${release}/${installed_name}-javadoc.jar)
+    install(FILES ${release}/${installed_name}-javadoc.jar DESTINATION ${install_java} COMPONENT ${component})
+  else()
+    get_target_property(javadoc_dir ${jar_target} VANTREL_JAVADOC_DIR)
+    install(DIRECTORY ${javadoc_dir}/ DESTINATION ${install_doc}/api/${installed_name} COMPONENT ${component})
   endif()
 endfunction()
 
@@ -67,10 +96,34 @@ set(sample_conf ${CMAKE_BINARY_DIR}/tavodll_classpath.conf)
 configure_file(${VANTREL_ROOT}/service/tavodll_classpath.conf.in ${sample_conf} @ONLY NEWLINE_STYLE ${sample_newlines})
 install(FILES ${sample_conf} DESTINATION ${install_example} COMPONENT service)
 
-# Every group alone still comes with the README (and, on Linux, the copyright file).
+# <input> compressed as gzip -9n does (no name, no time stamp) into <output>.gz.
+function(vantrel_gzip input output)
+  find_program(GZIP_EXECUTABLE gzip REQUIRED)
+  add_custom_command(OUTPUT ${output}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${input} ${output}
+    COMMAND ${GZIP_EXECUTABLE} -9nf ${output}
+    DEPENDS ${input} VERBATIM)
+  get_filename_component(name ${output} NAME)
+  add_custom_target(${name}_gz ALL DEPENDS ${output}.gz)
+endfunction()
+
+if(NOT WIN32)
+  # A native package (the version has no Debian revision): its changelog is changelog.gz. It and
+  # the manual page are dated by the last commit.
+  string(TIMESTAMP VANTREL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  configure_file(${VANTREL_ROOT}/cmake/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog.in @ONLY)
+  vantrel_gzip(${CMAKE_BINARY_DIR}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog)
+  string(TIMESTAMP VANTREL_MANUAL_DATE "%Y-%m-%d" UTC)
+  configure_file(${VANTREL_ROOT}/tester/tavotester.1.in ${CMAKE_BINARY_DIR}/man/tavotester.1.in @ONLY)
+  vantrel_gzip(${CMAKE_BINARY_DIR}/man/tavotester.1.in ${CMAKE_BINARY_DIR}/man/tavotester.1)
+  install(FILES ${CMAKE_BINARY_DIR}/man/tavotester.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT service)
+endif()
+
+# Every group alone still comes with the README (and, on Linux, the copyright file and the changelog).
 foreach(component bridge atr service)
   install(FILES ${VANTREL_ROOT}/README.md DESTINATION ${install_doc} COMPONENT ${component})
   if(NOT WIN32)
-    install(FILES ${VANTREL_ROOT}/cmake/copyright DESTINATION ${install_doc} COMPONENT ${component})
+    install(FILES ${VANTREL_ROOT}/cmake/copyright ${CMAKE_BINARY_DIR}/debian/changelog.gz DESTINATION ${install_doc}
+            COMPONENT ${component})
   endif()
 endforeach()

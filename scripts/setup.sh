@@ -12,6 +12,7 @@ packages=(
   libtss2-tcti-swtpm0 libtss2-tcti-tabrmd0 dbus-daemon dbus-session-bus-common
   wine64
   dpkg-dev file  # dpkg-shlibdeps: the Depends of the .deb
+  lintian zip  # the package checks; the Windows packages
   clang libclang-rt-14-dev libfuzzer-14-dev
 )
 missing=()

@@ -1,18 +1,24 @@
 #!/usr/bin/env python3
 """The packages of build/packages as a user gets them.
 
-  windows --target win32|win64   the ZIP holds exactly the expected files in one folder, and its
-                                 DLLs pass the export, import and version resource checks
+  windows --target win32|win64   the ZIP holds exactly the expected files in one folder, in name
+                                 order and dated alike, and its DLLs pass the export, import and
+                                 version resource checks
   wine                           the win64 ZIP's tavotester runs under Wine from the unzipped
                                  folder, with the sample configuration pointed at a stand-in JVM
-  linux64                        the .deb and .tar.gz hold exactly the expected files, the .deb's
-                                 fields, the install components part them, and, from the .deb
-                                 unpacked with dpkg -x alone, the signing run, the tavotester
-                                 run and the ATR library's load
+  linux64                        the .deb and .tar.gz hold exactly the expected files and links,
+                                 in name order, dated alike and owned by root; the .deb's fields;
+                                 no lintian error or warning; the install components part them;
+                                 and, from the .deb unpacked with dpkg -x alone, the signing run,
+                                 the tavotester run and the ATR library's load
+  reproducible --again <root>    scripts/package.sh run again in a fresh build root (another
+                                 path, another time) gives the same SHA256SUMS; the members
+                                 that differ are named
 
 Exit status: 0 as expected, 1 a difference.
 """
 import argparse
+import hashlib
 import io
 import os
 import re
@@ -40,15 +46,25 @@ WINDOWS_FILES = ["p11bridge.dll", "atrprobe.dll", "atrprobejni2.dll", "tavo2.dll
                  "tavodll_classpath.conf", "README.md"] + JARS
 DOC = "share/doc/" + NAME
 SAMPLE = DOC + "/examples/tavodll_classpath.conf"
+# On Linux the jars are versioned, each with an unversioned link, and their API documentation is
+# HTML, one folder each under API.
+LINUX_JARS = ["vantrel-pkcs11", "vantrel-pkcs11-demo", "vantrel-atr", "tavo-proxy"]
+DOCUMENTED = ["vantrel-pkcs11", "vantrel-atr", "tavo-proxy"]
+API = DOC + "/api/"
 
 
-def linux_files(multiarch):
-    """Relative to the installation prefix."""
+def linux_files(multiarch, version):
+    """Regular files, relative to the installation prefix."""
     jni = "lib/%s/jni/" % multiarch
     service = "lib/%s/vantrel/" % multiarch
     return (["bin/tavotester", jni + "libp11bridge.so", jni + "libatrprobe.so", jni + "libatrprobejni2.so",
-             service + "libtavo.so", service + "libtavo2.so", DOC + "/README.md", DOC + "/copyright", SAMPLE] +
-            ["share/java/" + jar for jar in JARS])
+             service + "libtavo.so", service + "libtavo2.so", DOC + "/README.md", DOC + "/copyright",
+             DOC + "/changelog.gz", "share/man/man1/tavotester.1.gz", SAMPLE] +
+            ["share/java/%s-%s.jar" % (jar, version) for jar in LINUX_JARS])
+
+
+def linux_links(version):
+    return {"share/java/%s.jar" % jar: "%s-%s.jar" % (jar, version) for jar in LINUX_JARS}
 
 
 class Checks:
@@ -97,6 +113,11 @@ def unzip_package(args, target, into):
 
 
 def check_windows(args, checks, work):
+    with zipfile.ZipFile(os.path.join(args.packages, "%s-%s-%s.zip" % (NAME, args.version, args.target))) as archive:
+        entries = archive.infolist()
+    checks.expect([e.filename for e in entries] == sorted(e.filename for e in entries),
+                  "%s ZIP: members not in name order" % args.target)
+    checks.expect(len({e.date_time for e in entries}) == 1, "%s ZIP: members of different dates" % args.target)
     folder, names = unzip_package(args, args.target, work)
     top = os.path.basename(folder)
     checks.same_files("%s ZIP" % args.target, names, [top + "/" + name for name in WINDOWS_FILES])
@@ -163,9 +184,31 @@ def start_xml_service(args, work):
     return service, None
 
 
+def check_tree(args, checks, label, entries):
+    """entries: relative name -> link target, or None for a regular file."""
+    files = [name for name, target in entries.items() if target is None and not name.startswith(API)]
+    checks.same_files(label, files, linux_files(args.multiarch, args.version))
+    links = {name: target for name, target in entries.items() if target is not None}
+    checks.expect(links == linux_links(args.version), "%s links: %s" % (label, links))
+    for jar in DOCUMENTED:
+        checks.expect(API + jar + "/index.html" in entries, "%s: no API documentation of %s" % (label, jar))
+
+
+def installed_entries(prefix):
+    entries = {}
+    for folder, _, names in os.walk(prefix):
+        for name in names:
+            path = os.path.join(folder, name)
+            entries[os.path.relpath(path, prefix)] = os.readlink(path) if os.path.islink(path) else None
+    return entries
+
+
+def tar_entries(tar, top):
+    return {m.name[len(top):]: (m.linkname if m.issym() else None) for m in tar.getmembers() if m.isfile() or m.issym()}
+
+
 def check_linux(args, checks, work):
     check_sums(args, checks)
-    expected = linux_files(args.multiarch)
     deb = os.path.join(args.packages, "%s_%s_amd64.deb" % (NAME, args.version))
     fields = deb_fields(deb)
     for key, value in (("Package", NAME), ("Version", args.version), ("Architecture", "amd64")):
@@ -173,12 +216,20 @@ def check_linux(args, checks, work):
     for runtime in ("libpcsclite1", "libc6", "libstdc++6"):
         checks.expect(re.search(r"(^|, )%s\b" % re.escape(runtime), fields.get("Depends", "")),
                       ".deb Depends lacks %s: %r" % (runtime, fields.get("Depends")))
+    # As a distribution would take it: no error and no warning from lintian.
+    result = run(["lintian", "--fail-on", "error,warning", deb])
+    checks.expect(result.returncode == 0, "lintian on the .deb: %s" % result.stdout)
     listing = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], check=True, capture_output=True).stdout
     with tarfile.open(fileobj=io.BytesIO(listing)) as tar:
-        checks.same_files(".deb", [m.name[2:] for m in tar.getmembers() if m.isfile()], ["usr/" + f for f in expected])
+        check_tree(args, checks, ".deb", tar_entries(tar, "./usr/"))
     top = "%s-%s-linux64/" % (NAME, args.version)
     with tarfile.open(os.path.join(args.packages, "%s-%s-linux64.tar.gz" % (NAME, args.version))) as tar:
-        checks.same_files(".tar.gz", [m.name for m in tar.getmembers() if m.isfile()], [top + f for f in expected])
+        members = tar.getmembers()
+        check_tree(args, checks, ".tar.gz", tar_entries(tar, top))
+    checks.expect([m.name for m in members] == sorted(m.name for m in members), ".tar.gz: members not in name order")
+    checks.expect({(m.mtime, m.uid, m.gid, 0 if m.issym() else m.mode & 0o022) for m in members} ==
+                  {(members[0].mtime, 0, 0, 0)},
+                  ".tar.gz: members of different dates, not owned by root or writable by others")
 
     # The groups install alone, each with the README, and together make the whole package.
     groups = {}
@@ -186,12 +237,12 @@ def check_linux(args, checks, work):
         prefix = os.path.join(work, component)
         subprocess.run(["cmake", "--install", args.pkg_build, "--component", component, "--prefix", prefix],
                        check=True, stdout=subprocess.DEVNULL)
-        groups[component] = {os.path.relpath(os.path.join(folder, name), prefix)
-                             for folder, _, names in os.walk(prefix) for name in names}
+        groups[component] = installed_entries(prefix)
         checks.expect(DOC + "/README.md" in groups[component], "component %s: no README" % component)
-    own = [files - {DOC + "/README.md", DOC + "/copyright"} for files in groups.values()]
+    shared = {DOC + "/README.md", DOC + "/copyright", DOC + "/changelog.gz"}
+    own = [set(entries) - shared for entries in groups.values()]
     checks.expect(sum(len(files) for files in own) == len(set().union(*own)), "components share files: %s" % groups)
-    checks.same_files("bridge + atr + service", set().union(*groups.values()), expected)
+    check_tree(args, checks, "bridge + atr + service", {k: v for entries in groups.values() for k, v in entries.items()})
 
     root = os.path.join(work, "root")
     subprocess.run(["dpkg", "-x", deb, root], check=True)
@@ -208,6 +259,7 @@ def check_linux(args, checks, work):
     # The signing run on a fresh SoftHSM2 token.
     subprocess.run([args.softhsm_token, "setup", os.path.join(work, "softhsm")], check=True)
     env = dict(os.environ, SOFTHSM2_CONF=os.path.join(work, "softhsm", "softhsm2.conf"))
+    # Through the unversioned links, as users name them.
     result = run(java + ["-cp", os.path.join(jars, "vantrel-pkcs11-demo.jar") + ":" + os.path.join(jars, "vantrel-pkcs11.jar"),
                          "it.vantrel.pkcs11.demo.SigningRun", args.softhsm_module, "vantrel", "1234", "packaged"], env=env)
     checks.expect(result.returncode == 0 and result.stdout.rstrip().endswith("VALID"), "signing run failed")
@@ -238,9 +290,64 @@ def check_linux(args, checks, work):
         service.wait()
 
 
+def read_sums(folder):
+    path = os.path.join(folder, "SHA256SUMS")
+    if not os.path.exists(path):
+        return {}
+    return {line.split()[1].lstrip("*"): line.split()[0] for line in open(path)}
+
+
+def digest(data):
+    return hashlib.sha256(data).hexdigest()[:16]
+
+
+def tar_members(tar):
+    return {m.name: (m.mode, m.uid, m.gid, m.mtime, m.linkname,
+                     digest(tar.extractfile(m).read()) if m.isfile() else None) for m in tar.getmembers()}
+
+
+def members(path):
+    """Member name -> what distinguishes it (metadata and a digest of its bytes), in archive order."""
+    if path.endswith(".zip"):
+        with zipfile.ZipFile(path) as archive:
+            return {e.filename: (e.date_time, e.external_attr, e.extra, digest(archive.read(e))) for e in archive.infolist()}
+    if path.endswith(".deb"):
+        listing = {}
+        for part in ("--ctrl-tarfile", "--fsys-tarfile"):
+            data = subprocess.run(["dpkg-deb", part, path], check=True, capture_output=True).stdout
+            with tarfile.open(fileobj=io.BytesIO(data)) as tar:
+                listing.update({part[2:6] + ":" + k: v for k, v in tar_members(tar).items()})
+        return listing
+    with tarfile.open(path) as tar:
+        return tar_members(tar)
+
+
+def check_reproducible(args, checks, work):
+    shutil.rmtree(args.again, ignore_errors=True)
+    result = run([args.package_script, args.again], timeout=1500)
+    if not checks.expect(result.returncode == 0, "scripts/package.sh %s failed" % args.again):
+        return
+    again = os.path.join(args.again, "packages")
+    first, second = read_sums(args.packages), read_sums(again)
+    print("SHA256SUMS of %s:\n%s\nSHA256SUMS of %s:\n%s" % (args.packages, open(os.path.join(args.packages, "SHA256SUMS")).read(),
+                                                          again, open(os.path.join(again, "SHA256SUMS")).read()))
+    checks.same_files("second run", second, first)
+    for name in sorted(set(first) & set(second)):
+        if first[name] == second[name]:
+            continue
+        one, other = members(os.path.join(args.packages, name)), members(os.path.join(again, name))
+        if list(one) != list(other):
+            checks.problems.append("%s: members differ in name or order" % name)
+        differing = [member for member in one if member in other and one[member] != other[member]]
+        checks.problems.append("%s differs between the runs%s" % (
+            name, "".join("\n  %s: %s / %s" % (m, one[m], other[m]) for m in differing[:20])))
+    if not checks.problems:
+        shutil.rmtree(args.again, ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("what", choices=["windows", "wine", "linux64"])
+    parser.add_argument("what", choices=["windows", "wine", "linux64", "reproducible"])
     parser.add_argument("--packages", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--target", choices=["win32", "win64"])
@@ -258,11 +365,14 @@ def main():
     parser.add_argument("--xml-service")
     parser.add_argument("--softhsm-token")
     parser.add_argument("--softhsm-module")
+    parser.add_argument("--again", help="the fresh build root of the second run")
+    parser.add_argument("--package-script")
     args = parser.parse_args()
     checks = Checks()
     work = tempfile.mkdtemp(prefix="vantrel-package.")
     try:
-        {"windows": check_windows, "wine": check_wine, "linux64": check_linux}[args.what](args, checks, work)
+        {"windows": check_windows, "wine": check_wine, "linux64": check_linux,
+         "reproducible": check_reproducible}[args.what](args, checks, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return checks.finish()
