@@ -33,37 +33,25 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
         throwArgumentsBad(env);
         return -1;
     }
-    CK_RV rv;
-    CK_ULONG length;
-    CK_ULONG capacity;
-    CK_BYTE_PTR passedOutput;
-    {
-        // Input is only read: nothing is copied back into it, whichever array the output is.
-        ByteArrayBuffer dataElements(env, data, JNI_ABORT);
-        if (dataElements.get() == nullptr) {
-            throwUnlessPending(env, "Internal error: Out of memory");
-            return -1;
-        }
-        ByteArrayBuffer outputElements(env, output, 0);
-        if (output != nullptr && outputElements.get() == nullptr) {
-            throwUnlessPending(env, "Internal error: Out of memory");
-            return -1;
-        }
-        // The lengths the guards read: asking the JVM again would be a second round trip.
-        if (dataLength > dataElements.length() || (outputRequired && dataLength > outputElements.length())) {
-            throwArgumentsBad(env);
-            return -1;
-        }
-        capacity =
-            capacityRule == OutputCapacity::DataLength ? jintToUlong(dataLength) : jintToUlong(outputElements.length());
-        length = capacity;
-        passedOutput = capacityRule == OutputCapacity::DataLength || capacity != 0 ? outputElements.bytes() : nullptr;
-        trace("(session= %li)\n", session);
-        rv = call(session, dataElements.bytes(), jintToUlong(dataLength), passedOutput, &length);
+    jsize outputLength = output != nullptr ? env->GetArrayLength(output) : 0;
+    if (dataLength > env->GetArrayLength(data) || (outputRequired && dataLength > outputLength)) {
+        throwArgumentsBad(env);
+        return -1;
     }
-    rv = checkOutputLength(rv, length, passedOutput, capacity);
-    if (throwIfFailed(env, rv)) return -1;
-    return ulongToJint(length);
+    jsize capacity = outputRequired ? dataLength : outputLength;
+    // sign and decrypt without room for the output ask for its length: the module gets no buffer.
+    bool lengthQuery = !outputRequired && capacity == 0;
+    NativeBytes input;
+    NativeBytes produced;
+    if (!input.copyIn(env, data, dataLength) || (!lengthQuery && !produced.reserve(capacity))) {
+        throwUnlessPending(env, "Internal error: Out of memory");
+        return -1;
+    }
+    CK_ULONG length = jintToUlong(capacity);
+    trace("(session= %li)\n", session);
+    CK_RV rv = call(session, input.bytes(), jintToUlong(dataLength), produced.bytes(), &length);
+    input.release();
+    return deliverOutput(env, rv, length, &produced, capacity, output);
 }
 
 BRIDGE_NATIVE(void)

@@ -71,28 +71,32 @@ private:
 using ByteArrayElements = ArrayElements<jbyteArray, jbyte>;
 using IntArrayElements = ArrayElements<jintArray, jint>;
 
-// The bytes of a Java byte array as ByteArrayElements gives them, but a short array is copied
-// to the stack rather than to a heap block of the JVM: the same bytes in, and with mode 0 every
-// byte back when released. Longer arrays take the JVM's elements.
-class ByteArrayBuffer {
+// A native copy of bytes of a Java byte array, for the module to read or to write: on the stack
+// when short, else one heap block, given back when released or out of scope. Only the bytes the
+// module reads are copied in and only those it produced are copied out, so a call moves each
+// byte once each way and never writes an input back.
+class NativeBytes {
 public:
-    ByteArrayBuffer(JNIEnv* env, jbyteArray array, jint releaseMode);
-    ~ByteArrayBuffer() { release(); }
-    ByteArrayBuffer(const ByteArrayBuffer&) = delete;
-    ByteArrayBuffer& operator=(const ByteArrayBuffer&) = delete;
-    jbyte* get() const { return elements_; }
-    CK_BYTE_PTR bytes() const { return reinterpret_cast<CK_BYTE_PTR>(elements_); }
-    jsize length() const { return length_; }
+    NativeBytes() = default;
+    ~NativeBytes() { release(); }
+    NativeBytes(const NativeBytes&) = delete;
+    NativeBytes& operator=(const NativeBytes&) = delete;
+    // Room for `length` bytes, not initialised: what the module writes there is all that is
+    // copied out. False when the heap cannot give it.
+    bool reserve(jsize length);
+    // The first `length` bytes of `array` (which must hold them) in new room. False when the
+    // heap cannot give it or the JVM raised.
+    bool copyIn(JNIEnv* env, jbyteArray array, jsize length);
+    // The first `length` bytes to the start of `array` (which must hold them); the room is
+    // given back at once. False when the JVM raised.
+    bool moveOut(JNIEnv* env, jbyteArray array, jsize length);
+    CK_BYTE_PTR bytes() const { return bytes_; }
     void release();
 
 private:
     static constexpr jsize stackLength = 512;  // an RSA-4096 signature
-    JNIEnv* env_;
-    jbyteArray array_;
-    jbyte* elements_;
-    jsize length_;
-    jint releaseMode_;
-    jbyte stack_[stackLength];
+    CK_BYTE_PTR bytes_ = nullptr;
+    CK_BYTE stack_[stackLength];
 };
 
 // A local reference deleted when it leaves scope.

@@ -10,3 +10,10 @@ CK_RV checkOutputLength(CK_RV rv, CK_ULONG produced, CK_BYTE_PTR output, CK_ULON
     if (produced > 0x7FFFFFFFUL) return BRIDGE_ERR_BAD_ANSWER;
     return CKR_OK;
 }
+
+jint deliverOutput(JNIEnv* env, CK_RV rv, CK_ULONG produced, NativeBytes* output, jsize capacity, jbyteArray array) {
+    rv = checkOutputLength(rv, produced, output->bytes(), jintToUlong(capacity));
+    if (throwIfFailed(env, rv)) return -1;
+    if (output->bytes() != nullptr && !output->moveOut(env, array, ulongToJint(produced))) return -1;
+    return ulongToJint(produced);
+}

@@ -16,3 +16,9 @@ bool arrayHoldsLength(JNIEnv* env, jarray array, jint length);
 // The module's answer about an output length, checked: a successful call that claims more
 // bytes than the buffer it was given, or a length Java cannot represent, is not believed.
 CK_RV checkOutputLength(CK_RV rv, CK_ULONG produced, CK_BYTE_PTR output, CK_ULONG capacity);
+
+// The end of a call that wrote into `output` (room of `capacity` bytes, or none reserved for a
+// length query) for the Java array: the answer checked as above and raised when failed, the
+// array then keeping its former contents; else the produced bytes copied to the array's start.
+// The produced length, or -1 after an exception.
+jint deliverOutput(JNIEnv* env, CK_RV rv, CK_ULONG produced, NativeBytes* output, jsize capacity, jbyteArray array);
