@@ -25,7 +25,8 @@ void* allocateElements(size_t count, size_t size) {
     return std::malloc(count == 0 ? 1 : count * size);
 }
 
-void* allocateArrayCopy(size_t length) {
+void* allocateArrayCopy(size_t length, bool zeroed) {
     if (allocationRefused()) return nullptr;
-    return std::malloc(length == 0 ? 1 : length);
+    if (length == 0) length = 1;
+    return zeroed ? std::calloc(length, 1) : std::malloc(length);
 }

@@ -1,6 +1,7 @@
 #include "guards.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "allocation.h"
 
@@ -14,14 +15,21 @@ void JStringChars::release() {
     chars_ = nullptr;
 }
 
-bool NativeBytes::reserve(jsize length) {
+bool NativeBytes::take(jsize length, bool zeroed) {
     release();
-    bytes_ = length <= stackLength ? stack_ : static_cast<CK_BYTE_PTR>(allocateArrayCopy(static_cast<size_t>(length)));
-    return bytes_ != nullptr;
+    if (length > stackLength) {
+        bytes_ = static_cast<CK_BYTE_PTR>(allocateArrayCopy(static_cast<size_t>(length), zeroed));
+        return bytes_ != nullptr;
+    }
+    bytes_ = stack_;
+    if (zeroed) std::memset(stack_, 0, static_cast<size_t>(length));
+    return true;
 }
 
+bool NativeBytes::reserve(jsize length) { return take(length, true); }
+
 bool NativeBytes::copyIn(JNIEnv* env, jbyteArray array, jsize length) {
-    if (!reserve(length)) return false;
+    if (!take(length, false)) return false;
     env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(bytes_));
     if (!env->ExceptionCheck()) return true;
     release();

@@ -81,8 +81,8 @@ public:
     ~NativeBytes() { release(); }
     NativeBytes(const NativeBytes&) = delete;
     NativeBytes& operator=(const NativeBytes&) = delete;
-    // Room for `length` bytes, not initialised: what the module writes there is all that is
-    // copied out. False when the heap cannot give it.
+    // Room for `length` zero bytes: a module that claims more than it wrote hands Java zeros,
+    // never what the process held there before. False when the heap cannot give it.
     bool reserve(jsize length);
     // The first `length` bytes of `array` (which must hold them) in new room. False when the
     // heap cannot give it or the JVM raised.
@@ -94,6 +94,7 @@ public:
     void release();
 
 private:
+    bool take(jsize length, bool zeroed);
     static constexpr jsize stackLength = 512;  // an RSA-4096 signature
     CK_BYTE_PTR bytes_ = nullptr;
     CK_BYTE stack_[stackLength];

@@ -15,6 +15,7 @@ import it.vantrel.pkcs11.nat.NativePKCS11Object;
 import it.vantrel.pkcs11.nat.NativePKCS11Session;
 import it.vantrel.pkcs11.nat.NativePKCS11Slot;
 
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -134,6 +135,21 @@ class CryptoScriptTest extends SessionSuite {
         byte[] decrypted = filled(600, 0x55);
         assertMessage("Internal error", () -> session.decrypt(counting(4), 0, 4, decrypted, 0));
         assertArrayEquals(filled(600, 0x55), decrypted);
+    }
+
+    @Test
+    void aModuleClaimingMoreThanItWroteHandsOverZeros() throws PKCS11Exception {
+        NativePKCS11Session session = bind("out.C_Sign 01", "claim.C_Sign 6", "out.C_Decrypt 02",
+                "claim.C_Decrypt 590");
+        byte[] signature = filled(8, 0x55);
+        assertEquals(6, session.sign(counting(4), 0, 4, signature, 0));
+        assertEquals("010000000000" + "5555", hex(signature, 8));
+        byte[] decrypted = filled(600, 0x55);
+        assertEquals(590, session.decrypt(counting(4), 0, 4, decrypted, 0));
+        byte[] expected = filled(600, 0x55);
+        Arrays.fill(expected, 0, 590, (byte) 0);
+        expected[0] = 2;
+        assertArrayEquals(expected, decrypted);
     }
 
     @Test
