@@ -25,8 +25,7 @@ void* allocateElements(size_t count, size_t size) {
     return std::malloc(count == 0 ? 1 : count * size);
 }
 
-void* allocateArrayCopy(size_t length, bool zeroed) {
+void* allocateArrayCopy(size_t length) {
     if (allocationRefused()) return nullptr;
-    if (length == 0) length = 1;
-    return zeroed ? std::calloc(length, 1) : std::malloc(length);
+    return std::malloc(length == 0 ? 1 : length);
 }

@@ -23,8 +23,12 @@ enum class OutputCapacity {
     DataLength,   // encrypt: the input length, whatever the output array holds
 };
 
+// How the bytes reach the module: encryption and decryption pin the Java arrays; signing copies
+// them, since a card may take seconds to sign, too long to hold off the JVM's collector.
+enum class ArrayAccess { Copied, Pinned };
+
 static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLength, jbyteArray output,
-                       const char* startText, OneShotCall call, OutputCapacity capacityRule) {
+                       const char* startText, OneShotCall call, OutputCapacity capacityRule, ArrayAccess access) {
     trace("%s", startText);
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return -1;
@@ -40,14 +44,27 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
     }
     jsize capacity = outputRequired ? dataLength : outputLength;
     // sign and decrypt without room for the output ask for its length: the module gets no buffer.
-    bool lengthQuery = !outputRequired && capacity == 0;
+    jbyteArray room = !outputRequired && capacity == 0 ? nullptr : output;
+    CK_ULONG length = jintToUlong(capacity);
+    if (access == ArrayAccess::Pinned) {
+        PinnedArrays arrays(env);
+        if (!arrays.pin(data, dataLength, room)) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return -1;
+        }
+        trace("(session= %li)\n", session);
+        CK_RV rv = call(session, arrays.input(), jintToUlong(dataLength), arrays.output(), &length);
+        rv = checkOutputLength(rv, length, arrays.output(), jintToUlong(capacity));
+        arrays.release();
+        if (throwIfFailed(env, rv)) return -1;
+        return ulongToJint(length);
+    }
     NativeBytes input;
     NativeBytes produced;
-    if (!input.copyIn(env, data, dataLength) || (!lengthQuery && !produced.reserve(capacity))) {
+    if (!input.copyIn(env, data, dataLength) || (room != nullptr && !produced.copyIn(env, room, capacity))) {
         throwUnlessPending(env, "Internal error: Out of memory");
         return -1;
     }
-    CK_ULONG length = jintToUlong(capacity);
     trace("(session= %li)\n", session);
     CK_RV rv = call(session, input.bytes(), jintToUlong(dataLength), produced.bytes(), &length);
     input.release();
@@ -64,7 +81,7 @@ BRIDGE_NATIVE(jint)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(JNIEnv* env, jobject self, jbyteArray data, jint, jint length,
                                                     jbyteArray signature, jint) {
     return runOneShot(env, self, data, length, signature, "JNI: start PKCS11Session.sign... ", bridgeSign,
-                      OutputCapacity::ArrayLength);
+                      OutputCapacity::ArrayLength, ArrayAccess::Copied);
 }
 
 BRIDGE_NATIVE(void)
@@ -77,7 +94,7 @@ BRIDGE_NATIVE(jint)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encrypt(JNIEnv* env, jobject self, jbyteArray data, jint, jint length,
                                                        jbyteArray encrypted, jint) {
     return runOneShot(env, self, data, length, encrypted, "JNI: start PKCS11Session.encrypt... ", bridgeEncrypt,
-                      OutputCapacity::DataLength);
+                      OutputCapacity::DataLength, ArrayAccess::Pinned);
 }
 
 BRIDGE_NATIVE(void)
@@ -90,7 +107,7 @@ BRIDGE_NATIVE(jint)
 Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decrypt(JNIEnv* env, jobject self, jbyteArray encrypted, jint,
                                                        jint length, jbyteArray data, jint) {
     return runOneShot(env, self, encrypted, length, data, "JNI: start PKCS11Session.decrypt... ", bridgeDecrypt,
-                      OutputCapacity::ArrayLength);
+                      OutputCapacity::ArrayLength, ArrayAccess::Pinned);
 }
 
 // ---- Refused -----------------------------------------------------------------------------------

@@ -15,21 +15,10 @@ void JStringChars::release() {
     chars_ = nullptr;
 }
 
-bool NativeBytes::take(jsize length, bool zeroed) {
-    release();
-    if (length > stackLength) {
-        bytes_ = static_cast<CK_BYTE_PTR>(allocateArrayCopy(static_cast<size_t>(length), zeroed));
-        return bytes_ != nullptr;
-    }
-    bytes_ = stack_;
-    if (zeroed) std::memset(stack_, 0, static_cast<size_t>(length));
-    return true;
-}
-
-bool NativeBytes::reserve(jsize length) { return take(length, true); }
-
 bool NativeBytes::copyIn(JNIEnv* env, jbyteArray array, jsize length) {
-    if (!take(length, false)) return false;
+    release();
+    bytes_ = length > stackLength ? static_cast<CK_BYTE_PTR>(allocateArrayCopy(static_cast<size_t>(length))) : stack_;
+    if (bytes_ == nullptr) return false;
     env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(bytes_));
     if (!env->ExceptionCheck()) return true;
     release();
@@ -45,4 +34,34 @@ bool NativeBytes::moveOut(JNIEnv* env, jbyteArray array, jsize length) {
 void NativeBytes::release() {
     if (bytes_ != stack_) std::free(bytes_);
     bytes_ = nullptr;
+}
+
+bool PinnedArrays::pin(jbyteArray input, jsize inputLength, jbyteArray output) {
+    release();
+    bool copied = output != nullptr && env_->IsSameObject(input, output);
+    if (copied && !inputCopy_.copyIn(env_, input, inputLength)) return false;
+    // Pinned from here: no JNI call but pinning and releasing.
+    if (copied) {
+        input_ = inputCopy_.bytes();
+    } else {
+        input_ = static_cast<CK_BYTE_PTR>(env_->GetPrimitiveArrayCritical(input, nullptr));
+        if (input_ == nullptr) return false;
+        inputArray_ = input;
+    }
+    if (output == nullptr) return true;
+    output_ = static_cast<CK_BYTE_PTR>(env_->GetPrimitiveArrayCritical(output, nullptr));
+    if (output_ != nullptr) {
+        outputArray_ = output;
+        return true;
+    }
+    release();
+    return false;
+}
+
+void PinnedArrays::release() {
+    if (output_ != nullptr) env_->ReleasePrimitiveArrayCritical(outputArray_, output_, 0);
+    if (inputArray_ != nullptr) env_->ReleasePrimitiveArrayCritical(inputArray_, input_, JNI_ABORT);
+    inputCopy_.release();
+    input_ = output_ = nullptr;
+    inputArray_ = outputArray_ = nullptr;
 }

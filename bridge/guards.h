@@ -81,10 +81,8 @@ public:
     ~NativeBytes() { release(); }
     NativeBytes(const NativeBytes&) = delete;
     NativeBytes& operator=(const NativeBytes&) = delete;
-    // Room for `length` zero bytes: a module that claims more than it wrote hands Java zeros,
-    // never what the process held there before. False when the heap cannot give it.
-    bool reserve(jsize length);
-    // The first `length` bytes of `array` (which must hold them) in new room. False when the
+    // The first `length` bytes of `array` (which must hold them) in new room; as an output's
+    // room, bytes the module does not write keep the array's former contents. False when the
     // heap cannot give it or the JVM raised.
     bool copyIn(JNIEnv* env, jbyteArray array, jsize length);
     // The first `length` bytes to the start of `array` (which must hold them); the room is
@@ -94,10 +92,38 @@ public:
     void release();
 
 private:
-    bool take(jsize length, bool zeroed);
     static constexpr jsize stackLength = 512;  // an RSA-4096 signature
     CK_BYTE_PTR bytes_ = nullptr;
     CK_BYTE stack_[stackLength];
+};
+
+// The input and the output array of one module call, pinned: the module reads and writes the
+// Java arrays themselves, and no byte is copied. Pinning holds off the JVM's collector, so it
+// lasts for the module call only: pin() makes every JNI call it needs before it pins, and
+// release() (output committed, then input given back unwritten) comes before any further JNI
+// call; nothing in between may call into the JVM. An input that is also the output is read from
+// a native copy, so the module never gets overlapping buffers. Natives run under the bridge's
+// process-wide lock, so only its holder ever pins: pinning cannot deadlock with it.
+class PinnedArrays {
+public:
+    explicit PinnedArrays(JNIEnv* env) : env_(env) {}
+    ~PinnedArrays() { release(); }
+    PinnedArrays(const PinnedArrays&) = delete;
+    PinnedArrays& operator=(const PinnedArrays&) = delete;
+    // The first `inputLength` bytes of `input` (which must hold them) and, when not null,
+    // `output`. False, with nothing held, when the heap or the JVM could not give them.
+    bool pin(jbyteArray input, jsize inputLength, jbyteArray output);
+    CK_BYTE_PTR input() const { return input_; }
+    CK_BYTE_PTR output() const { return output_; }
+    void release();
+
+private:
+    JNIEnv* env_;
+    jbyteArray inputArray_ = nullptr;
+    jbyteArray outputArray_ = nullptr;
+    CK_BYTE_PTR input_ = nullptr;
+    CK_BYTE_PTR output_ = nullptr;
+    NativeBytes inputCopy_;
 };
 
 // A local reference deleted when it leaves scope.

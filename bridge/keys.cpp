@@ -56,7 +56,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(JNIEnv* env, jobject self
     }
     jsize capacity = env->GetArrayLength(wrapped);
     NativeBytes produced;
-    if (!produced.reserve(capacity)) {
+    if (!produced.copyIn(env, wrapped, capacity)) {
         throwUnlessPending(env, "Internal error: Out of memory");
         return -1;
     }
