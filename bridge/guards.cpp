@@ -1,7 +1,6 @@
 #include "guards.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "allocation.h"
 
