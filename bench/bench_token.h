@@ -13,3 +13,5 @@
 #define BENCH_CERT_LENGTH 1024
 #define BENCH_CREATE_LABEL "bench-created"
 #define BENCH_SIGN_DATA_LENGTH 64
+#define BENCH_LARGE_LABEL "bench-large"
+#define BENCH_LARGE_VALUE_LENGTH (1 << 20)

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "bench_token.h"
 #include "cryptoki.h"
@@ -23,6 +24,7 @@ struct Token {
     CK_OBJECT_HANDLE aesKey;
     CK_OBJECT_HANDLE rsaKey;
     CK_OBJECT_HANDLE certificate;
+    CK_OBJECT_HANDLE largeObject;
 };
 
 void check(CK_RV rv, const char* what) {
@@ -132,6 +134,15 @@ void createObjects(Token& t) {
         CK_OBJECT_HANDLE object;
         check(t.f->C_CreateObject(t.session, templ, 6, &object), "C_CreateObject");
     }
+    {
+        CK_OBJECT_CLASS dataClass = CKO_DATA;
+        std::vector<CK_BYTE> value(BENCH_LARGE_VALUE_LENGTH);
+        CK_ATTRIBUTE templ[] = {attribute(CKA_CLASS, &dataClass, sizeof dataClass), attribute(CKA_TOKEN, &no, 1),
+                                attribute(CKA_PRIVATE, &no, 1), labelAttribute(BENCH_LARGE_LABEL),
+                                attribute(CKA_VALUE, value.data(), value.size())};
+        CK_OBJECT_HANDLE object;
+        check(t.f->C_CreateObject(t.session, templ, 5, &object), "C_CreateObject");
+    }
 }
 
 // ---- Workloads: the calls the bridge's native makes, in the same order ----------------------
@@ -169,21 +180,40 @@ void labelRead(Token& t) { readValue<256>(t, t.aesKey, CKA_LABEL); }
 
 void certificateRead(Token& t) { readValue<BENCH_CERT_LENGTH>(t, t.certificate, CKA_VALUE); }
 
+// The 1 MB value, in the two calls of an attribute read into a buffer of the caller's.
+void largeValueRead(Token& t) {
+    static std::vector<CK_BYTE> value(BENCH_LARGE_VALUE_LENGTH);
+    CK_ATTRIBUTE attribute{CKA_VALUE, nullptr, 0};
+    check(t.f->C_GetAttributeValue(t.session, t.largeObject, &attribute, 1), "C_GetAttributeValue");
+    if (attribute.ulValueLen > value.size()) check(CKR_GENERAL_ERROR, "attribute length");
+    attribute.pValue = value.data();
+    check(t.f->C_GetAttributeValue(t.session, t.largeObject, &attribute, 1), "C_GetAttributeValue");
+}
+
 // A data object of six attributes, destroyed again so that the token stays as it was.
-void createObject(Token& t) {
+void createObjectWith(Token& t, const CK_BYTE* value, size_t length) {
     CK_OBJECT_CLASS dataClass = CKO_DATA;
     CK_BBOOL no = CK_FALSE;
     static const char application[] = "bench";
-    static const CK_BYTE value[] = {1, 2, 3, 4, 5, 6, 7, 8};
     CK_ATTRIBUTE templ[] = {attribute(CKA_CLASS, &dataClass, sizeof dataClass),
                             attribute(CKA_TOKEN, &no, 1),
                             attribute(CKA_PRIVATE, &no, 1),
                             labelAttribute(BENCH_CREATE_LABEL),
                             attribute(CKA_APPLICATION, application, std::strlen(application)),
-                            attribute(CKA_VALUE, value, sizeof value)};
+                            attribute(CKA_VALUE, value, length)};
     CK_OBJECT_HANDLE object;
     check(t.f->C_CreateObject(t.session, templ, 6, &object), "C_CreateObject");
     check(t.f->C_DestroyObject(t.session, object), "C_DestroyObject");
+}
+
+void createObject(Token& t) {
+    static const CK_BYTE value[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    createObjectWith(t, value, sizeof value);
+}
+
+void createLargeObject(Token& t) {
+    static const std::vector<CK_BYTE> value(BENCH_LARGE_VALUE_LENGTH);
+    createObjectWith(t, value.data(), value.size());
 }
 
 // An initialisation with a parameterless mechanism, then the single-part call.
@@ -201,6 +231,26 @@ void aesEncrypt(Token& t) { initAndRun<16, 16>(t, t.f->C_EncryptInit, t.f->C_Enc
 
 void rsaSign(Token& t) {
     initAndRun<BENCH_SIGN_DATA_LENGTH, 256>(t, t.f->C_SignInit, t.f->C_Sign, CKM_SHA256_RSA_PKCS, t.rsaKey);
+}
+
+// As initAndRun, over data too large for the stack.
+template <size_t dataLength, size_t outLength>
+void initAndRunLarge(Token& t, CK_C_SignInit init, CK_C_Sign run, CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key) {
+    static std::vector<CK_BYTE> data(dataLength);
+    static std::vector<CK_BYTE> out(outLength);
+    CK_ULONG outLen = outLength;
+    CK_MECHANISM mechanism{type, nullptr, 0};
+    check(init(t.session, &mechanism, key), "initialisation");
+    check(run(t.session, data.data(), dataLength, out.data(), &outLen), "single-part call");
+}
+
+template <size_t length>
+void aesEncryptLarge(Token& t) {
+    initAndRunLarge<length, length>(t, t.f->C_EncryptInit, t.f->C_Encrypt, CKM_AES_ECB, t.aesKey);
+}
+
+void rsaSignLarge(Token& t) {
+    initAndRunLarge<16 << 20, 256>(t, t.f->C_SignInit, t.f->C_Sign, CKM_SHA256_RSA_PKCS, t.rsaKey);
 }
 
 void findLoop(Token& t, const char* label, int expected) {
@@ -251,6 +301,12 @@ const Workload workloads[] = {
     {"certificate_value_1k", 20000, certificateRead},
     {"create_object_6", 5000, createObject},
     {"find_1000", 20, find1000},
+    {"aes_ecb_64k", 2000, aesEncryptLarge<64 << 10>},
+    {"aes_ecb_1m", 100, aesEncryptLarge<1 << 20>},
+    {"aes_ecb_16m", 6, aesEncryptLarge<16 << 20>},
+    {"rsa2048_sha256_sign_16m", 4, rsaSignLarge},
+    {"create_object_1m", 100, createLargeObject},
+    {"attribute_value_1m", 200, largeValueRead},
     {"session_info_traced", 20000, sessionInfo},
 };
 
@@ -275,7 +331,9 @@ int main(int argc, char** argv) {
     t.aesKey = findOne(t, CKO_SECRET_KEY, BENCH_AES_LABEL);
     t.rsaKey = findOne(t, CKO_PRIVATE_KEY, BENCH_RSA_LABEL);
     t.certificate = findOne(t, CKO_CERTIFICATE, BENCH_CERT_LABEL);
-    if (t.aesKey == 0 || t.rsaKey == 0 || t.certificate == 0) check(CKR_KEY_HANDLE_INVALID, "benchmark objects");
+    t.largeObject = findOne(t, CKO_DATA, BENCH_LARGE_LABEL);
+    if (t.aesKey == 0 || t.rsaKey == 0 || t.certificate == 0 || t.largeObject == 0)
+        check(CKR_KEY_HANDLE_INVALID, "benchmark objects");
     for (const Workload& w : workloads) nanosecondsPerCall(t, w);  // warm-up
     for (int rep = 0; rep < reps; rep++) {
         for (const Workload& w : workloads) std::printf("%s,floor,%.1f\n", w.name, nanosecondsPerCall(t, w));

@@ -24,3 +24,8 @@ void* allocateElements(size_t count, size_t size) {
     if (allocationRefused()) return nullptr;
     return std::malloc(count == 0 ? 1 : count * size);
 }
+
+void* allocateArrayCopy(size_t length) {
+    if (allocationRefused()) return nullptr;
+    return std::malloc(length == 0 ? 1 : length);
+}

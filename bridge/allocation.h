@@ -14,6 +14,10 @@ static_assert(maximumAllocation <= 0x7FFFFFFF, "allocated counts must fit a jsiz
 // that is implausibly large or the heap is exhausted. Released with free().
 void* allocateElements(size_t count, size_t size);
 
+// Room for a native copy of `length` bytes of a Java array (1 byte when 0): any length a Java
+// array can have, so only an exhausted heap refuses it (null). Released with free().
+void* allocateArrayCopy(size_t length);
+
 #if BRIDGE_ALLOCATION_FAULTS
 // Test builds only (p11bridge_allocation_faults): from now on the nth allocation fails (0:
 // none); allocationFaultPending tells whether it is still to come.

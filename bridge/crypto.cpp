@@ -23,8 +23,12 @@ enum class OutputCapacity {
     DataLength,   // encrypt: the input length, whatever the output array holds
 };
 
+// How the bytes reach the module: encryption and decryption pin the Java arrays; signing copies
+// them, since a card may take seconds to sign, too long to hold off the JVM's collector.
+enum class ArrayAccess { Copied, Pinned };
+
 static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLength, jbyteArray output,
-                       const char* startText, OneShotCall call, OutputCapacity capacityRule) {
+                       const char* startText, OneShotCall call, OutputCapacity capacityRule, ArrayAccess access) {
     trace("%s", startText);
     CK_SESSION_HANDLE session;
     if (!getSessionHandle(env, self, &session)) return -1;
@@ -33,37 +37,38 @@ static jint runOneShot(JNIEnv* env, jobject self, jbyteArray data, jint dataLeng
         throwArgumentsBad(env);
         return -1;
     }
-    CK_RV rv;
-    CK_ULONG length;
-    CK_ULONG capacity;
-    CK_BYTE_PTR passedOutput;
-    {
-        // Input is only read: nothing is copied back into it, whichever array the output is.
-        ByteArrayBuffer dataElements(env, data, JNI_ABORT);
-        if (dataElements.get() == nullptr) {
-            throwUnlessPending(env, "Internal error: Out of memory");
-            return -1;
-        }
-        ByteArrayBuffer outputElements(env, output, 0);
-        if (output != nullptr && outputElements.get() == nullptr) {
-            throwUnlessPending(env, "Internal error: Out of memory");
-            return -1;
-        }
-        // The lengths the guards read: asking the JVM again would be a second round trip.
-        if (dataLength > dataElements.length() || (outputRequired && dataLength > outputElements.length())) {
-            throwArgumentsBad(env);
-            return -1;
-        }
-        capacity =
-            capacityRule == OutputCapacity::DataLength ? jintToUlong(dataLength) : jintToUlong(outputElements.length());
-        length = capacity;
-        passedOutput = capacityRule == OutputCapacity::DataLength || capacity != 0 ? outputElements.bytes() : nullptr;
-        trace("(session= %li)\n", session);
-        rv = call(session, dataElements.bytes(), jintToUlong(dataLength), passedOutput, &length);
+    jsize outputLength = output != nullptr ? env->GetArrayLength(output) : 0;
+    if (dataLength > env->GetArrayLength(data) || (outputRequired && dataLength > outputLength)) {
+        throwArgumentsBad(env);
+        return -1;
     }
-    rv = checkOutputLength(rv, length, passedOutput, capacity);
-    if (throwIfFailed(env, rv)) return -1;
-    return ulongToJint(length);
+    jsize capacity = outputRequired ? dataLength : outputLength;
+    // sign and decrypt without room for the output ask for its length: the module gets no buffer.
+    jbyteArray room = !outputRequired && capacity == 0 ? nullptr : output;
+    CK_ULONG length = jintToUlong(capacity);
+    if (access == ArrayAccess::Pinned) {
+        PinnedArrays arrays(env);
+        if (!arrays.pin(data, dataLength, room)) {
+            throwUnlessPending(env, "Internal error: Out of memory");
+            return -1;
+        }
+        trace("(session= %li)\n", session);
+        CK_RV rv = call(session, arrays.input(), jintToUlong(dataLength), arrays.output(), &length);
+        rv = checkOutputLength(rv, length, arrays.output(), jintToUlong(capacity));
+        arrays.release();
+        if (throwIfFailed(env, rv)) return -1;
+        return ulongToJint(length);
+    }
+    NativeBytes input;
+    NativeBytes produced;
+    if (!input.copyIn(env, data, dataLength) || (room != nullptr && !produced.copyIn(env, room, capacity))) {
+        throwUnlessPending(env, "Internal error: Out of memory");
+        return -1;
+    }
+    trace("(session= %li)\n", session);
+    CK_RV rv = call(session, input.bytes(), jintToUlong(dataLength), produced.bytes(), &length);
+    input.release();
+    return deliverOutput(env, rv, length, &produced, capacity, output);
 }
 
 BRIDGE_NATIVE(void)
@@ -78,7 +83,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(JNIEnv* env, jobject self, j
                                                     jbyteArray signature, jint) {
     const BridgeLockHold hold;
     return runOneShot(env, self, data, length, signature, "JNI: start PKCS11Session.sign... ", bridgeSign,
-                      OutputCapacity::ArrayLength);
+                      OutputCapacity::ArrayLength, ArrayAccess::Copied);
 }
 
 BRIDGE_NATIVE(void)
@@ -93,7 +98,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encrypt(JNIEnv* env, jobject self
                                                        jbyteArray encrypted, jint) {
     const BridgeLockHold hold;
     return runOneShot(env, self, data, length, encrypted, "JNI: start PKCS11Session.encrypt... ", bridgeEncrypt,
-                      OutputCapacity::DataLength);
+                      OutputCapacity::DataLength, ArrayAccess::Pinned);
 }
 
 BRIDGE_NATIVE(void)
@@ -108,7 +113,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decrypt(JNIEnv* env, jobject self
                                                        jint length, jbyteArray data, jint) {
     const BridgeLockHold hold;
     return runOneShot(env, self, encrypted, length, data, "JNI: start PKCS11Session.decrypt... ", bridgeDecrypt,
-                      OutputCapacity::ArrayLength);
+                      OutputCapacity::ArrayLength, ArrayAccess::Pinned);
 }
 
 // ---- Refused -----------------------------------------------------------------------------------

@@ -1,5 +1,9 @@
 #include "guards.h"
 
+#include <cstdlib>
+
+#include "allocation.h"
+
 JStringChars::JStringChars(JNIEnv* env, jstring text)
     : env_(env), text_(text), chars_(text != nullptr ? env->GetStringUTFChars(text, nullptr) : nullptr) {}
 
@@ -10,26 +14,53 @@ void JStringChars::release() {
     chars_ = nullptr;
 }
 
-ByteArrayBuffer::ByteArrayBuffer(JNIEnv* env, jbyteArray array, jint releaseMode)
-    : env_(env), array_(array), elements_(nullptr), length_(0), releaseMode_(releaseMode) {
-    if (array == nullptr) return;
-    length_ = env->GetArrayLength(array);
-    if (length_ <= stackLength) {
-        env->GetByteArrayRegion(array, 0, length_, stack_);
-        elements_ = stack_;
-        return;
-    }
-    elements_ = env->GetByteArrayElements(array, nullptr);
-    if (elements_ == nullptr) length_ = 0;
+bool NativeBytes::copyIn(JNIEnv* env, jbyteArray array, jsize length) {
+    release();
+    bytes_ = length > stackLength ? static_cast<CK_BYTE_PTR>(allocateArrayCopy(static_cast<size_t>(length))) : stack_;
+    if (bytes_ == nullptr) return false;
+    env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(bytes_));
+    if (!env->ExceptionCheck()) return true;
+    release();
+    return false;
 }
 
-void ByteArrayBuffer::release() {
-    if (elements_ == stack_) {
-        // The JVM's own copy-back may happen under a pending exception, SetByteArrayRegion may
-        // not; a native raises only before the module wrote into the copy, so nothing is lost.
-        if (releaseMode_ != JNI_ABORT && !env_->ExceptionCheck()) env_->SetByteArrayRegion(array_, 0, length_, stack_);
-    } else if (elements_ != nullptr) {
-        env_->ReleaseByteArrayElements(array_, elements_, releaseMode_);
+bool NativeBytes::moveOut(JNIEnv* env, jbyteArray array, jsize length) {
+    env->SetByteArrayRegion(array, 0, length, reinterpret_cast<const jbyte*>(bytes_));
+    release();
+    return !env->ExceptionCheck();
+}
+
+void NativeBytes::release() {
+    if (bytes_ != stack_) std::free(bytes_);
+    bytes_ = nullptr;
+}
+
+bool PinnedArrays::pin(jbyteArray input, jsize inputLength, jbyteArray output) {
+    release();
+    bool copied = output != nullptr && env_->IsSameObject(input, output);
+    if (copied && !inputCopy_.copyIn(env_, input, inputLength)) return false;
+    // Pinned from here: no JNI call but pinning and releasing.
+    if (copied) {
+        input_ = inputCopy_.bytes();
+    } else {
+        input_ = static_cast<CK_BYTE_PTR>(env_->GetPrimitiveArrayCritical(input, nullptr));
+        if (input_ == nullptr) return false;
+        inputArray_ = input;
     }
-    elements_ = nullptr;
+    if (output == nullptr) return true;
+    output_ = static_cast<CK_BYTE_PTR>(env_->GetPrimitiveArrayCritical(output, nullptr));
+    if (output_ != nullptr) {
+        outputArray_ = output;
+        return true;
+    }
+    release();
+    return false;
+}
+
+void PinnedArrays::release() {
+    if (output_ != nullptr) env_->ReleasePrimitiveArrayCritical(outputArray_, output_, 0);
+    if (inputArray_ != nullptr) env_->ReleasePrimitiveArrayCritical(inputArray_, input_, JNI_ABORT);
+    inputCopy_.release();
+    input_ = output_ = nullptr;
+    inputArray_ = outputArray_ = nullptr;
 }

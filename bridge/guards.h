@@ -71,28 +71,59 @@ private:
 using ByteArrayElements = ArrayElements<jbyteArray, jbyte>;
 using IntArrayElements = ArrayElements<jintArray, jint>;
 
-// The bytes of a Java byte array as ByteArrayElements gives them, but a short array is copied
-// to the stack rather than to a heap block of the JVM: the same bytes in, and with mode 0 every
-// byte back when released. Longer arrays take the JVM's elements.
-class ByteArrayBuffer {
+// A native copy of bytes of a Java byte array, for the module to read or to write: on the stack
+// when short, else one heap block, given back when released or out of scope. Only the bytes the
+// module reads are copied in and only those it produced are copied out, so a call moves each
+// byte once each way and never writes an input back.
+class NativeBytes {
 public:
-    ByteArrayBuffer(JNIEnv* env, jbyteArray array, jint releaseMode);
-    ~ByteArrayBuffer() { release(); }
-    ByteArrayBuffer(const ByteArrayBuffer&) = delete;
-    ByteArrayBuffer& operator=(const ByteArrayBuffer&) = delete;
-    jbyte* get() const { return elements_; }
-    CK_BYTE_PTR bytes() const { return reinterpret_cast<CK_BYTE_PTR>(elements_); }
-    jsize length() const { return length_; }
+    NativeBytes() = default;
+    ~NativeBytes() { release(); }
+    NativeBytes(const NativeBytes&) = delete;
+    NativeBytes& operator=(const NativeBytes&) = delete;
+    // The first `length` bytes of `array` (which must hold them) in new room; as an output's
+    // room, bytes the module does not write keep the array's former contents. False when the
+    // heap cannot give it or the JVM raised.
+    bool copyIn(JNIEnv* env, jbyteArray array, jsize length);
+    // The first `length` bytes to the start of `array` (which must hold them); the room is
+    // given back at once. False when the JVM raised.
+    bool moveOut(JNIEnv* env, jbyteArray array, jsize length);
+    CK_BYTE_PTR bytes() const { return bytes_; }
     void release();
 
 private:
     static constexpr jsize stackLength = 512;  // an RSA-4096 signature
+    CK_BYTE_PTR bytes_ = nullptr;
+    CK_BYTE stack_[stackLength];
+};
+
+// The input and the output array of one module call, pinned: the module reads and writes the
+// Java arrays themselves, and no byte is copied. Pinning holds off the JVM's collector, so it
+// lasts for the module call only: pin() makes every JNI call it needs before it pins, and
+// release() (output committed, then input given back unwritten) comes before any further JNI
+// call; nothing in between may call into the JVM. An input that is also the output is read from
+// a native copy, so the module never gets overlapping buffers. Natives run under the bridge's
+// process-wide lock, so only its holder ever pins: pinning cannot deadlock with it.
+class PinnedArrays {
+public:
+    explicit PinnedArrays(JNIEnv* env) : env_(env) {}
+    ~PinnedArrays() { release(); }
+    PinnedArrays(const PinnedArrays&) = delete;
+    PinnedArrays& operator=(const PinnedArrays&) = delete;
+    // The first `inputLength` bytes of `input` (which must hold them) and, when not null,
+    // `output`. False, with nothing held, when the heap or the JVM could not give them.
+    bool pin(jbyteArray input, jsize inputLength, jbyteArray output);
+    CK_BYTE_PTR input() const { return input_; }
+    CK_BYTE_PTR output() const { return output_; }
+    void release();
+
+private:
     JNIEnv* env_;
-    jbyteArray array_;
-    jbyte* elements_;
-    jsize length_;
-    jint releaseMode_;
-    jbyte stack_[stackLength];
+    jbyteArray inputArray_ = nullptr;
+    jbyteArray outputArray_ = nullptr;
+    CK_BYTE_PTR input_ = nullptr;
+    CK_BYTE_PTR output_ = nullptr;
+    NativeBytes inputCopy_;
 };
 
 // A local reference deleted when it leaves scope.

@@ -56,27 +56,18 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(JNIEnv* env, jobject self
         throwArgumentsBad(env);
         return -1;
     }
-    CK_RV rv;
-    CK_ULONG capacity;
-    CK_ULONG length;
-    CK_BYTE_PTR output;
-    {
-        ByteArrayBuffer outputElements(env, wrapped, 0);
-        if (outputElements.get() == nullptr) {
-            throwUnlessPending(env, "Internal error: Out of memory");
-            return -1;
-        }
-        output = outputElements.bytes();
-        capacity = jintToUlong(outputElements.length());
-        length = capacity;
-        trace("(session= %li)\n", session);
-        rv = bridgeWrapKey(session, &mechanism, wrappingHandle, keyHandle, output, &length);
-        trace("JNI: wrapOK OK\n");
+    jsize capacity = env->GetArrayLength(wrapped);
+    NativeBytes produced;
+    if (!produced.copyIn(env, wrapped, capacity)) {
+        throwUnlessPending(env, "Internal error: Out of memory");
+        return -1;
     }
+    CK_ULONG length = jintToUlong(capacity);
+    trace("(session= %li)\n", session);
+    CK_RV rv = bridgeWrapKey(session, &mechanism, wrappingHandle, keyHandle, produced.bytes(), &length);
+    trace("JNI: wrapOK OK\n");
     trace("JNI: release OK\n");
-    rv = checkOutputLength(rv, length, output, capacity);
-    if (throwIfFailed(env, rv)) return -1;
-    return ulongToJint(length);
+    return deliverOutput(env, rv, length, &produced, capacity, wrapped);
 }
 
 BRIDGE_NATIVE(jobject)
@@ -100,18 +91,16 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_unwrapKey(JNIEnv* env, jobject se
     if (!allocateTemplate(env, count, TemplateSteps::Quiet, &templ) ||
         !convertTemplate(env, types, values, TemplateSteps::Quiet, &templ))
         return nullptr;
-    CK_RV rv;
-    CK_OBJECT_HANDLE key = 0;
-    {
-        ByteArrayBuffer wrappedElements(env, wrapped, JNI_ABORT);
-        if (wrappedElements.get() == nullptr) {
-            throwUnlessPending(env, "Internal error: Out of memory");
-            return nullptr;
-        }
-        trace("(session= %li)\n", session);
-        rv = bridgeUnwrapKey(session, &mechanism, unwrappingHandle, wrappedElements.bytes(), jintToUlong(wrappedLength),
-                             templ.entries, templ.count, &key);
+    NativeBytes wrappedBytes;
+    if (!wrappedBytes.copyIn(env, wrapped, wrappedLength)) {
+        throwUnlessPending(env, "Internal error: Out of memory");
+        return nullptr;
     }
+    trace("(session= %li)\n", session);
+    CK_OBJECT_HANDLE key = 0;
+    CK_RV rv = bridgeUnwrapKey(session, &mechanism, unwrappingHandle, wrappedBytes.bytes(), jintToUlong(wrappedLength),
+                               templ.entries, templ.count, &key);
+    wrappedBytes.release();
     if (throwIfFailed(env, rv)) return nullptr;
     trace("JNI: creating PKCS11Object (%li)...", key);
     jobject peer = newPeer(env, JavaConstructor::Object, self, key);

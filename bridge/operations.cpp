@@ -10,3 +10,11 @@ CK_RV checkOutputLength(CK_RV rv, CK_ULONG produced, CK_BYTE_PTR output, CK_ULON
     if (produced > 0x7FFFFFFFUL) return BRIDGE_ERR_BAD_ANSWER;
     return CKR_OK;
 }
+
+jint deliverOutput(JNIEnv* env, CK_RV rv, CK_ULONG produced, NativeBytes* output, jsize capacity, jbyteArray array) {
+    bool roomGiven = output->bytes() != nullptr;
+    rv = checkOutputLength(rv, produced, output->bytes(), jintToUlong(capacity));
+    if (roomGiven && !output->moveOut(env, array, rv == CKR_OK ? ulongToJint(produced) : capacity)) return -1;
+    if (throwIfFailed(env, rv)) return -1;
+    return ulongToJint(produced);
+}

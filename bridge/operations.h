@@ -16,3 +16,10 @@ bool arrayHoldsLength(JNIEnv* env, jarray array, jint length);
 // The module's answer about an output length, checked: a successful call that claims more
 // bytes than the buffer it was given, or a length Java cannot represent, is not believed.
 CK_RV checkOutputLength(CK_RV rv, CK_ULONG produced, CK_BYTE_PTR output, CK_ULONG capacity);
+
+// The end of a call that wrote into the native room `output` (none reserved for a length query)
+// for the Java array, the room having started as the array's first `capacity` bytes: the
+// produced bytes copied to the array's start, or on a failed call the whole room, so that Java
+// gets what the module wrote, as a pinned array would; then the answer raised when failed.
+// The produced length, or -1 after an exception.
+jint deliverOutput(JNIEnv* env, CK_RV rv, CK_ULONG produced, NativeBytes* output, jsize capacity, jbyteArray array);

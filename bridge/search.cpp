@@ -100,8 +100,9 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_installCertificate(JNIEnv* env, j
         throwMessageException(env, "Internal error (Null parameter)");
         return;
     }
-    ByteArrayElements value(env, certificate, 0);
-    if (value.get() == nullptr) {
+    jsize valueLength = env->GetArrayLength(certificate);
+    NativeBytes value;
+    if (!value.copyIn(env, certificate, valueLength)) {
         throwInsteadOfPending(env, "Internal error: Out of memory");
         return;
     }
@@ -123,7 +124,7 @@ Java_it_vantrel_pkcs11_nat_NativePKCS11Session_installCertificate(JNIEnv* env, j
         {CKA_CLASS, &objectClass, sizeof objectClass},
         {CKA_CERTIFICATE_TYPE, &certificateType, sizeof certificateType},
         {CKA_VENDOR_CERTIFICATE_VALUE, &vendorNumber, sizeof vendorNumber},
-        {CKA_VALUE, value.bytes(), static_cast<CK_ULONG>(value.length())},
+        {CKA_VALUE, value.bytes(), jintToUlong(valueLength)},
         textEntries.entries[LabelText],
         textEntries.entries[SubjectText],
         textEntries.entries[SerialText],

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every benchmark and writes the results: build/bench-results/results.md (tables),
-# token.csv, threads.csv, service.csv and benchmarks.png.
+# token.csv, threads.csv, service.csv, memory_samples.csv and benchmarks.png.
 #   scripts/bench.sh --profile   instead counts instructions per call of the token workloads
 #                                with callgrind (profile.md, profile.csv, callgrind/)
 #   BENCH_REPS   repetitions per workload (default 7); BENCH_OUT   results folder
@@ -83,6 +83,11 @@ echo "token: 8 threads signing ($reps repetitions)"
 "${p11bench[@]}" threads "$module" "$reps" "$work/threads.csv"
 "${p11bench[@]}" threads-os-locking "$module" "$reps" "$work/threads_os_locking.csv"
 cat "$work/threads_os_locking.csv" >>"$work/threads.csv"
+# Peak memory: a JVM of its own for every sample, so that each way's peak is its own.
+echo "memory: peak resident size over 16 MB encryptions, bridge and JDK wrapper ($reps repetitions)"
+for _ in $(seq "$reps"); do
+  for way in bridge jdk; do "${p11bench[@]}" peak "$module" "$way" 20 >>"$work/memory.csv"; done
+done
 
 echo "service: tavo2 and floors ($reps repetitions)"
 mkdir "$work/service"
@@ -92,6 +97,8 @@ printf '%s\njvmdllpath=%s\n' "$BENCH_PROXY_JAR" "$JVM_LIBRARY" >"$work/service/t
 cp "$work/token.csv" "$out/token_samples.csv"
 cp "$work/service.csv" "$out/service_samples.csv"
 cp "$work/threads.csv" "$out/threads_samples.csv"
-python3 "$root/bench/report.py" "$work/token.csv" "$work/service.csv" "$out" "$root/bench/plot.gp" "$work/threads.csv"
+cp "$work/memory.csv" "$out/memory_samples.csv"
+python3 "$root/bench/report.py" "$work/token.csv" "$work/service.csv" "$out" "$root/bench/plot.gp" "$work/threads.csv" \
+  "$work/memory.csv"
 cat "$out/results.md"
 echo "written: $out/results.md token.csv threads.csv service.csv benchmarks.png"

@@ -2,9 +2,10 @@
 // in turn, the k-th JNI call that can fail failing, the k-th allocation of the bridge failing
 // and the k-th call into the scriptable module answering CKR_DEVICE_ERROR, for k = 1, 2, ...
 // until a run ends without reaching the planned failure. After every run: no JNI call was made
-// on top of a pending exception, every string and array element was given back, the local
-// references held never grew past the 16 a JVM guarantees (the lists run 40 long), the live
-// heap is back where it was, and the Java caller sees an exception or a result, never both.
+// on top of a pending exception or while an array was pinned, every string, array element and
+// pinned array was given back, the local references held never grew past the 16 a JVM
+// guarantees (the lists run 40 long), the live heap is back where it was, and the Java caller
+// sees an exception or a result, never both.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -300,6 +301,12 @@ std::vector<Native> natives() {
         row("encrypt",
             [](const Peers& p) {
                 return NATIVE(NativePKCS11Session_encrypt)(p.env, p.session, bytes(16), 0, 16, bytes(16), 0);
+            }),
+        // In place: the input is read from a copy while the output is pinned.
+        row("encrypt.inPlace",
+            [](const Peers& p) {
+                jbyteArray both = bytes(16);
+                return NATIVE(NativePKCS11Session_encrypt)(p.env, p.session, both, 0, 16, both, 0);
             }),
         row("decryptInit",
             [](const Peers& p) {

@@ -32,10 +32,10 @@ JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_logintirve
                                                                                   jbyteArray);
 JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(JNIEnv*, jobject, jbyteArray,
                                                                                    jbyteArray);
-JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(JNIEnv*, jobject, jbyteArray, jint, jint,
-                                                                           jbyteArray, jint);
-JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(JNIEnv*, jobject, jint, jobject, jobject,
-                                                                              jobject, jbyteArray, jint);
+JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encrypt(JNIEnv*, jobject, jbyteArray, jint, jint,
+                                                                              jbyteArray, jint);
+JNIEXPORT jint JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decrypt(JNIEnv*, jobject, jbyteArray, jint, jint,
+                                                                              jbyteArray, jint);
 JNIEXPORT void JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Object_setAttributeValue(JNIEnv*, jobject, jint, jobject);
 JNIEXPORT jobject JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Session_getInfo(JNIEnv*, jobject);
 JNIEXPORT jstring JNICALL Java_it_vantrel_pkcs11_nat_NativePKCS11Slot_getTokenSN(JNIEnv*, jobject);
@@ -332,17 +332,15 @@ TEST_F(NativeFailureTest, AJvmRefusalIsNeverBuiltUponNorLeftUnexplained) {
         {"vendor setPIN", "GetByteArrayElements", 2, true,
          [this] { Java_it_vantrel_pkcs11_nat_NativePKCS11Session_setPINtirvex(env, session, bytes({1}), bytes({2})); },
          "Internal error: Out of memory"},
-        // Short arrays are copied to the stack; only longer ones take the JVM's elements.
-        {"sign", "GetByteArrayElements", 1, true,
+        // Encryption and decryption pin their input, then their output.
+        {"encrypt input", "GetPrimitiveArrayCritical", 1, true,
          [this] {
-             Java_it_vantrel_pkcs11_nat_NativePKCS11Session_sign(env, session, bytes(std::vector<jbyte>(600)), 0, 600,
-                                                                 bytes({0}), 0);
+             Java_it_vantrel_pkcs11_nat_NativePKCS11Session_encrypt(env, session, bytes({1}), 0, 1, bytes({0}), 0);
          },
          "Internal error: Out of memory"},
-        {"wrapKey", "GetByteArrayElements", 1, true,
+        {"decrypt output", "GetPrimitiveArrayCritical", 2, true,
          [this] {
-             Java_it_vantrel_pkcs11_nat_NativePKCS11Session_wrapKey(env, session, 0, nullptr, object, object,
-                                                                    bytes(std::vector<jbyte>(600)), 0);
+             Java_it_vantrel_pkcs11_nat_NativePKCS11Session_decrypt(env, session, bytes({1}), 0, 1, bytes({0}), 0);
          },
          "Internal error: Out of memory"},
     };

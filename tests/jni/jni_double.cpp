@@ -52,6 +52,12 @@ std::set<const Object*> clearedWeaks;  // objects the collector took: their weak
 int attached = 0, leftAtDetach = 0;
 jint attachResult = JNI_OK;
 std::map<const void*, Object*> handedOut;  // characters and elements not given back
+struct Pin {
+    void* elements;
+    int count;
+};
+std::map<const Object*, Pin> pins;  // arrays pinned, also in handedOut; pinned: how many pins
+int pinned = 0;
 Object* pending = nullptr;
 JNINativeInterface_ table;
 JNIEnv_ environment;
@@ -87,10 +93,15 @@ Object* asObject(const void* ref) { return static_cast<Object*>(const_cast<void*
 // the JNI allows there.
 void enter(const char* function) {
     static const std::set<std::string> allowedWhilePending = {
-        "ExceptionOccurred",   "ExceptionClear",        "ExceptionCheck",           "DeleteLocalRef",
-        "DeleteWeakGlobalRef", "ReleaseStringUTFChars", "ReleaseByteArrayElements", "ReleaseIntArrayElements"};
+        "ExceptionOccurred",        "ExceptionClear",          "ExceptionCheck",
+        "DeleteLocalRef",           "DeleteWeakGlobalRef",     "ReleaseStringUTFChars",
+        "ReleaseByteArrayElements", "ReleaseIntArrayElements", "ReleasePrimitiveArrayCritical"};
+    static const std::set<std::string> allowedWhilePinned = {"GetPrimitiveArrayCritical",
+                                                             "ReleasePrimitiveArrayCritical"};
     if (pending != nullptr && allowedWhilePending.count(function) == 0)
         problem(std::string(function) + " called with " + pending->className + " pending");
+    if (pinned > 0 && allowedWhilePinned.count(function) == 0)
+        problem(std::string(function) + " called while an array is pinned");
 }
 
 // The object behind a reference, if it is one of ours of that kind; null otherwise (reported).
@@ -636,6 +647,61 @@ void JNICALL ReleaseIntArrayElements(JNIEnv*, jintArray ref, jint* elements, jin
     if (array != nullptr) giveBack(array, array->ints, elements, mode, "ReleaseIntArrayElements");
 }
 
+// Pinning hands out a copy too, the same one to every pin of an array as a JVM that pins does;
+// the last release gives it back.
+Object* asPrimitiveArray(const void* ref, const char* function) {
+    const Object* object = static_cast<const Object*>(ref);
+    if (live.count(object) == 0 || (object->kind != Object::Bytes && object->kind != Object::Ints)) {
+        problem(std::string(function) + " given a reference that is not a primitive array");
+        return nullptr;
+    }
+    return const_cast<Object*>(object);
+}
+
+void* JNICALL GetPrimitiveArrayCritical(JNIEnv*, jarray ref, jboolean* isCopy) {
+    enter("GetPrimitiveArrayCritical");
+    Object* array = asPrimitiveArray(ref, "GetPrimitiveArrayCritical");
+    if (array == nullptr) return nullptr;
+    auto found = pins.find(array);
+    if (found != pins.end()) {
+        if (refusing("GetPrimitiveArrayCritical")) return nullptr;
+        found->second.count++;
+        pinned++;
+        if (isCopy != nullptr) *isCopy = JNI_TRUE;
+        return found->second.elements;
+    }
+    void* elements = array->kind == Object::Bytes
+                         ? static_cast<void*>(handOut(array, array->bytes, "GetPrimitiveArrayCritical", isCopy))
+                         : static_cast<void*>(handOut(array, array->ints, "GetPrimitiveArrayCritical", isCopy));
+    if (elements == nullptr) return nullptr;
+    pins[array] = Pin{elements, 1};
+    pinned++;
+    return elements;
+}
+
+void JNICALL ReleasePrimitiveArrayCritical(JNIEnv*, jarray ref, void* elements, jint mode) {
+    enter("ReleasePrimitiveArrayCritical");
+    Object* array = asPrimitiveArray(ref, "ReleasePrimitiveArrayCritical");
+    if (array == nullptr) return;
+    auto found = pins.find(array);
+    if (found == pins.end() || found->second.elements != elements) {
+        problem("ReleasePrimitiveArrayCritical of elements not pinned for that array");
+        return;
+    }
+    pinned--;
+    if (--found->second.count > 0) return;
+    pins.erase(found);
+    if (array->kind == Object::Bytes)
+        giveBack(array, array->bytes, static_cast<jbyte*>(elements), mode, "ReleasePrimitiveArrayCritical");
+    else
+        giveBack(array, array->ints, static_cast<jint*>(elements), mode, "ReleasePrimitiveArrayCritical");
+}
+
+jboolean JNICALL IsSameObject(JNIEnv*, jobject first, jobject second) {
+    enter("IsSameObject");
+    return first == second ? JNI_TRUE : JNI_FALSE;
+}
+
 void JNICALL GetByteArrayRegion(JNIEnv*, jbyteArray ref, jsize start, jsize length, jbyte* out) {
     enter("GetByteArrayRegion");
     Object* array = as(ref, Object::Bytes, "GetByteArrayRegion");
@@ -746,6 +812,9 @@ void fillTables() {
     table.GetByteArrayRegion = GetByteArrayRegion;
     table.SetByteArrayRegion = SetByteArrayRegion;
     table.SetIntArrayRegion = SetIntArrayRegion;
+    table.GetPrimitiveArrayCritical = GetPrimitiveArrayCritical;
+    table.ReleasePrimitiveArrayCritical = ReleasePrimitiveArrayCritical;
+    table.IsSameObject = IsSameObject;
     environment.functions = &table;
 
     fillTraps(reinterpret_cast<void**>(&invocation), std::make_index_sequence<sizeof invocation / sizeof(void*)>());
@@ -778,6 +847,8 @@ JNIEnv* reset() {
     if (onReset != nullptr && environment.functions != nullptr) onReset(&environment);
     for (auto& entry : handedOut) std::free(const_cast<void*>(entry.first));
     handedOut.clear();
+    pins.clear();
+    pinned = 0;
     heap.clear();
     live.clear();
     refusals.clear();

@@ -5,9 +5,9 @@
 //
 // Only the functions our libraries call are there; any other ends the process, naming its
 // slot. Every function checks its arguments as a checking JVM would (NewStringUTF takes
-// modified UTF-8 only) and reports a call made on top of a pending exception. It counts what it
-// hands out (local and weak global references, characters, elements) and can fail any call
-// that a JVM can fail, the way a JVM does.
+// modified UTF-8 only) and reports a call made on top of a pending exception or while an array
+// is pinned. It counts what it hands out (local and weak global references, characters,
+// elements, pinned arrays) and can fail any call that a JVM can fail, the way a JVM does.
 #pragma once
 
 #include <jni.h>
@@ -46,7 +46,7 @@ JavaVM* vm();
 extern std::vector<std::string> problems;
 extern bool abortOnProblem;
 // Releases of characters and elements, in order: "ReleaseStringUTFChars <text>",
-// "ReleaseByteArrayElements <hex>".
+// "ReleaseByteArrayElements <hex>", "ReleasePrimitiveArrayCritical <hex>" (its last pin).
 extern std::vector<std::string> releases;
 // Both records emptied with the room they took, so that a driver can weigh the heap.
 void forgetRecords();
@@ -97,7 +97,7 @@ std::u16string units(jstring text);
 // "null", a string's text in quotes, an array with its elements, or an object with its
 // constructor's arguments: "it/vantrel/pkcs11/PKCS11Exception(48)".
 std::string describe(jobject ref);
-// Characters and elements handed out and not given back, as problems.
+// Characters and elements handed out (pinned arrays too) and not given back, as problems.
 void checkAllReleased();
 // The pending exception's class ("" when none) and its message or "code=<n>".
 std::string pendingClass();

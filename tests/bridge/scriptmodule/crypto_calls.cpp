@@ -66,10 +66,17 @@ static CK_RV initOperation(const char* function, CK_SESSION_HANDLE session, CK_M
     return result(function);
 }
 
+// Overlapping input and output buffers are outside the standard: recorded as such.
+static const char* outputText(CK_BYTE_PTR data, CK_ULONG dataLen, CK_BYTE_PTR out, CK_ULONG outLen) {
+    if (out == nullptr) return "null";
+    bool overlapping = dataLen > 0 && outLen > 0 && out < data + dataLen && data < out + outLen;
+    return overlapping ? "overlapping" : "set";
+}
+
 static CK_RV oneShot(const char* function, CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG dataLen,
                      CK_BYTE_PTR out, CK_ULONG_PTR outLen) {
     record("%s session=%lu data=%s dataLen=%lu out=%s outLen=%lu", function, session, hex(data, dataLen).c_str(),
-           dataLen, out != nullptr ? "set" : "null", *outLen);
+           dataLen, outputText(data, dataLen, out, *outLen), *outLen);
     return produce(function, out, outLen);
 }
 

@@ -26,9 +26,12 @@ import sun.security.pkcs11.wrapper.PKCS11;
  *                                    serialises its calls in Java), "workload,way,per second" lines
  *   threads-os-locking MODULE REPS [OUT]   the same through the JDK wrapper alone, which
  *                                    initialises the module with CKF_OS_LOCKING_OK in this JVM
+ *   peak MODULE bridge|jdk CALLS     one way's 16 MB encryptions only, then one line
+ *                                    "peak_rss_aes_ecb_16m,WAY,peak resident kB" of this process
  *
  * With PKCS11_OXL_DEBUG set the bridge traces (to jpkcs110.log for "2", which then is standard
- * output too): run measures only the traced row, session_info_traced.
+ * output too): run measures only the traced row, session_info_traced. The system property
+ * bench.workloads (a regular expression) limits run to the workloads whose names match.
  */
 public final class P11Bench {
     // Agreed with p11floor (bench_token.h).
@@ -44,6 +47,9 @@ public final class P11Bench {
     static final String CREATE_LABEL = "bench-created";
     static final String TRACED = "session_info_traced";
     static final int SIGN_DATA_LENGTH = 64;
+    static final String LARGE_LABEL = "bench-large";
+    static final int LARGE_VALUE_LENGTH = 1 << 20;
+    static final int MB = 1 << 20;
 
     static final int CKO_DATA = 0;
     static final int CKO_CERTIFICATE = 1;
@@ -95,6 +101,15 @@ public final class P11Bench {
         }
         NativePKCS11 module = new NativePKCS11();
         List<Workload> workloads = prepare(module, args[1]);
+        if (args[0].equals("peak")) {
+            Workload w = workloads.stream().filter(x -> x.name().equals("aes_ecb_16m")).findFirst().orElseThrow();
+            boolean jdkWay = args[2].equals("jdk");
+            Call call = jdkWay ? w.jdk() : w.bridge();
+            int calls = Integer.parseInt(args[3]);
+            for (int i = 0; i < calls; i++) call.run();
+            System.out.println("peak_rss_aes_ecb_16m," + (jdkWay ? "jdk" : "bridge") + "," + peakResidentKb());
+            return;
+        }
         if (args[0].equals("profile")) {
             Workload w = workloads.stream().filter(x -> x.name().equals(args[2])).findFirst().orElseThrow();
             int calls = Integer.parseInt(args[3]);
@@ -106,7 +121,9 @@ public final class P11Bench {
         }
         int reps = args.length > 2 ? Integer.parseInt(args[2]) : 7;
         boolean traced = System.getenv("PKCS11_OXL_DEBUG") != null;
-        workloads = workloads.stream().filter(w -> w.name().equals(TRACED) == traced).toList();
+        String only = System.getProperty("bench.workloads", ".*");
+        workloads = workloads.stream().filter(w -> w.name().equals(TRACED) == traced && w.name().matches(only))
+            .toList();
         // Warm-up: enough calls for the JIT to settle on both paths.
         for (int i = 0; i < 3; i++) {
             for (Workload w : workloads) {
@@ -263,6 +280,14 @@ public final class P11Bench {
         return (System.nanoTime() - start) / (double) iterations;
     }
 
+    /** VmHWM of this process: the most it was ever resident. */
+    private static long peakResidentKb() throws Exception {
+        for (String line : java.nio.file.Files.readAllLines(java.nio.file.Path.of("/proc/self/status"))) {
+            if (line.startsWith("VmHWM:")) return Long.parseLong(line.replaceAll("[^0-9]", ""));
+        }
+        throw new IllegalStateException("no VmHWM");
+    }
+
     private static void expect(boolean condition, String what) {
         if (!condition) throw new IllegalStateException(what);
     }
@@ -298,22 +323,19 @@ public final class P11Bench {
         NativePKCS11Object aesKey = findBridgeObject(session, CKO_SECRET_KEY, AES_LABEL);
         NativePKCS11Object rsaKey = findBridgeObject(session, CKO_PRIVATE_KEY, RSA_LABEL);
         NativePKCS11Object certificate = findBridgeObject(session, CKO_CERTIFICATE, CERT_LABEL);
+        NativePKCS11Object largeObject = findBridgeObject(session, CKO_DATA, LARGE_LABEL);
         long jdkAesKey = findJdkObject(jdk, jdkSession, CKO_SECRET_KEY, AES_LABEL);
         long jdkRsaKey = findJdkObject(jdk, jdkSession, CKO_PRIVATE_KEY, RSA_LABEL);
         long jdkCertificate = findJdkObject(jdk, jdkSession, CKO_CERTIFICATE, CERT_LABEL);
+        long jdkLargeObject = findJdkObject(jdk, jdkSession, CKO_DATA, LARGE_LABEL);
         long jdkSlotId = jdkSlot;
         NativePKCS11Slot tokenSlot = slot;
         CK_MECHANISM aesMechanism = new CK_MECHANISM(CKM_AES_ECB);
-        CK_MECHANISM rsaMechanism = new CK_MECHANISM(CKM_SHA256_RSA_PKCS);
 
         byte[] block = new byte[16];
         byte[] encrypted = new byte[16];
         byte[] toSign = new byte[SIGN_DATA_LENGTH];
-        byte[] signature = new byte[256];
         byte[] createdValue = {1, 2, 3, 4, 5, 6, 7, 8};
-        int[] createTypes = {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_APPLICATION, CKA_VALUE};
-        Object[] createValues = {Integer.valueOf(CKO_DATA), Boolean.FALSE, Boolean.FALSE, CREATE_LABEL, "bench",
-            createdValue};
 
         return List.of(
             new Workload("session_info", 20000,
@@ -331,15 +353,7 @@ public final class P11Bench {
                     jdk.C_EncryptInit(jdkSession, aesMechanism, jdkAesKey);
                     jdk.C_Encrypt(jdkSession, 0, block, 0, block.length, 0, encrypted, 0, encrypted.length);
                 }),
-            new Workload("rsa2048_sha256_sign", 20,
-                () -> {
-                    session.signInit(CKM_SHA256_RSA_PKCS, null, rsaKey);
-                    session.sign(toSign, 0, toSign.length, signature, 0);
-                },
-                () -> {
-                    jdk.C_SignInit(jdkSession, rsaMechanism, jdkRsaKey);
-                    jdk.C_Sign(jdkSession, toSign);
-                }),
+            rsaSigning("rsa2048_sha256_sign", 20, toSign, session, rsaKey, jdk, jdkSession, jdkRsaKey),
             search("find_100", 200, session, jdk, jdkSession, FIND_LABEL, FIND_COUNT),
             new Workload("slot_list", 20000,
                 () -> module.getSlotList(true),
@@ -350,25 +364,84 @@ public final class P11Bench {
             new Workload("mechanism_list", 10000,
                 () -> tokenSlot.getMechanismList(),
                 () -> jdk.C_GetMechanismList(jdkSlotId)),
-            new Workload("certificate_value_1k", 20000,
-                () -> expect(certificate.getByteArrayAttributeValue(CKA_VALUE).length == CERT_LENGTH, "bridge value"),
-                () -> {
-                    CK_ATTRIBUTE[] value = {new CK_ATTRIBUTE(CKA_VALUE)};
-                    jdk.C_GetAttributeValue(jdkSession, jdkCertificate, value);
-                    expect(value[0].getByteArray().length == CERT_LENGTH, "JDK wrapper value");
-                }),
-            // Destroyed again at once, so that the token stays as it was for the other workloads.
-            new Workload("create_object_6", 5000,
-                () -> session.createObject(createTypes, createValues).destroy(),
-                () -> jdk.C_DestroyObject(jdkSession, jdk.C_CreateObject(jdkSession, new CK_ATTRIBUTE[] {
-                    new CK_ATTRIBUTE(CKA_CLASS, (long) CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, false),
-                    new CK_ATTRIBUTE(CKA_PRIVATE, false), new CK_ATTRIBUTE(CKA_LABEL, CREATE_LABEL.toCharArray()),
-                    new CK_ATTRIBUTE(CKA_APPLICATION, "bench".toCharArray()),
-                    new CK_ATTRIBUTE(CKA_VALUE, createdValue)}))),
+            valueRead("certificate_value_1k", 20000, CERT_LENGTH, certificate, jdk, jdkSession, jdkCertificate),
+            creation("create_object_6", 5000, createdValue, session, jdk, jdkSession),
             search("find_1000", 20, session, jdk, jdkSession, FIND_LARGE_LABEL, FIND_LARGE_COUNT),
+            aesEncryption("aes_ecb_64k", 2000, 64 << 10, session, aesKey, jdk, jdkSession, jdkAesKey),
+            aesEncryption("aes_ecb_1m", 100, MB, session, aesKey, jdk, jdkSession, jdkAesKey),
+            aesEncryption("aes_ecb_16m", 6, 16 * MB, session, aesKey, jdk, jdkSession, jdkAesKey),
+            rsaSigning("rsa2048_sha256_sign_16m", 4, new byte[16 * MB], session, rsaKey, jdk, jdkSession,
+                jdkRsaKey),
+            creation("create_object_1m", 100, new byte[LARGE_VALUE_LENGTH], session, jdk, jdkSession),
+            valueRead("attribute_value_1m", 200, LARGE_VALUE_LENGTH, largeObject, jdk, jdkSession, jdkLargeObject),
             new Workload(TRACED, 20000,
                 () -> session.getInfo(),
                 () -> jdk.C_GetSessionInfo(jdkSession)));
+    }
+
+    /** One CKM_SHA256_RSA_PKCS signature over all of `data`. */
+    private static Workload rsaSigning(String name, int iterations, byte[] data, NativePKCS11Session session,
+            NativePKCS11Object key, PKCS11 jdk, long jdkSession, long jdkKey) {
+        byte[] signature = new byte[256];
+        CK_MECHANISM mechanism = new CK_MECHANISM(CKM_SHA256_RSA_PKCS);
+        return new Workload(name, iterations,
+            () -> {
+                session.signInit(CKM_SHA256_RSA_PKCS, null, key);
+                session.sign(data, 0, data.length, signature, 0);
+            },
+            () -> {
+                jdk.C_SignInit(jdkSession, mechanism, jdkKey);
+                jdk.C_Sign(jdkSession, data);
+            });
+    }
+
+    /** The CKA_VALUE of an object, `length` bytes. */
+    private static Workload valueRead(String name, int iterations, int length, NativePKCS11Object object, PKCS11 jdk,
+            long jdkSession, long jdkObject) {
+        return new Workload(name, iterations,
+            () -> expect(object.getByteArrayAttributeValue(CKA_VALUE).length == length, "bridge value"),
+            () -> {
+                CK_ATTRIBUTE[] value = {new CK_ATTRIBUTE(CKA_VALUE)};
+                jdk.C_GetAttributeValue(jdkSession, jdkObject, value);
+                expect(value[0].getByteArray().length == length, "JDK wrapper value");
+            });
+    }
+
+    /**
+     * A data object of six attributes with the value, destroyed again at once so that the token
+     * stays as it was for the other workloads.
+     */
+    private static Workload creation(String name, int iterations, byte[] value, NativePKCS11Session session,
+            PKCS11 jdk, long jdkSession) {
+        int[] types = {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_LABEL, CKA_APPLICATION, CKA_VALUE};
+        Object[] values = {Integer.valueOf(CKO_DATA), Boolean.FALSE, Boolean.FALSE, CREATE_LABEL, "bench", value};
+        return new Workload(name, iterations,
+            () -> session.createObject(types, values).destroy(),
+            () -> jdk.C_DestroyObject(jdkSession, jdk.C_CreateObject(jdkSession, new CK_ATTRIBUTE[] {
+                new CK_ATTRIBUTE(CKA_CLASS, (long) CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, false),
+                new CK_ATTRIBUTE(CKA_PRIVATE, false), new CK_ATTRIBUTE(CKA_LABEL, CREATE_LABEL.toCharArray()),
+                new CK_ATTRIBUTE(CKA_APPLICATION, "bench".toCharArray()), new CK_ATTRIBUTE(CKA_VALUE, value)})));
+    }
+
+    /**
+     * One AES-ECB encryption of `length` bytes, into an output array one block longer than the
+     * encrypted bytes, as a caller that does not trim its buffer hands it.
+     */
+    private static Workload aesEncryption(String name, int iterations, int length, NativePKCS11Session session,
+            NativePKCS11Object key, PKCS11 jdk, long jdkSession, long jdkKey) {
+        byte[] data = new byte[length];
+        byte[] encrypted = new byte[length + 16];
+        CK_MECHANISM mechanism = new CK_MECHANISM(CKM_AES_ECB);
+        return new Workload(name, iterations,
+            () -> {
+                session.encryptInit(CKM_AES_ECB, null, key);
+                expect(session.encrypt(data, 0, length, encrypted, 0) == length, "bridge encrypted length");
+            },
+            () -> {
+                jdk.C_EncryptInit(jdkSession, mechanism, jdkKey);
+                expect(jdk.C_Encrypt(jdkSession, 0, data, 0, length, 0, encrypted, 0, encrypted.length) == length,
+                    "JDK wrapper encrypted length");
+            });
     }
 
     /** Every data object with the label, one findObject after the other. */
@@ -424,6 +497,10 @@ public final class P11Bench {
             new CK_ATTRIBUTE(CKA_CLASS, (long) CKO_CERTIFICATE), new CK_ATTRIBUTE(CKA_CERTIFICATE_TYPE, (long) CKC_X_509),
             new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_LABEL, CERT_LABEL.toCharArray()),
             new CK_ATTRIBUTE(CKA_SUBJECT, new byte[] {0x30, 0}), new CK_ATTRIBUTE(CKA_VALUE, certificate)});
+        jdk.C_CreateObject(session, new CK_ATTRIBUTE[] {
+            new CK_ATTRIBUTE(CKA_CLASS, (long) CKO_DATA), new CK_ATTRIBUTE(CKA_TOKEN, false),
+            new CK_ATTRIBUTE(CKA_PRIVATE, false), new CK_ATTRIBUTE(CKA_LABEL, LARGE_LABEL.toCharArray()),
+            new CK_ATTRIBUTE(CKA_VALUE, new byte[LARGE_VALUE_LENGTH])});
     }
 
     private static NativePKCS11Object findBridgeObject(NativePKCS11Session session, int objectClass, String label)

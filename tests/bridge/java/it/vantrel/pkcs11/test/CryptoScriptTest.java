@@ -113,7 +113,7 @@ class CryptoScriptTest extends SessionSuite {
     }
 
     @Test
-    void moduleErrorsAreThrownAndOutputIsStillCopiedBack() throws PKCS11Exception {
+    void moduleErrorsAreThrown() throws PKCS11Exception {
         NativePKCS11Session session = bind("rv.C_Sign 0x91", "rv.C_Decrypt 0x80000010", "rv.C_Encrypt 0x21");
         assertCode(0x91, () -> session.sign(counting(4), 0, 4, new byte[4], 0));
         assertMessage("Internal error", () -> session.decrypt(counting(4), 0, 4, new byte[4], 0));
@@ -124,10 +124,44 @@ class CryptoScriptTest extends SessionSuite {
     void aModuleClaimingMoreThanItsRoomIsNotBelieved() throws PKCS11Exception {
         NativePKCS11Session session = bind("out.C_Sign 01", "claim.C_Sign 100", "out.C_WrapKey 01",
                 "claim.C_WrapKey 0xFFFFFFFF", "out.C_Decrypt 01", "claim.C_Decrypt 0x80000000");
-        assertMessage("Internal error", () -> session.sign(counting(4), 0, 4, new byte[8], 0));
-        assertMessage("Internal error",
-                () -> session.wrapKey(0x2109, null, script.key(1), script.key(2), new byte[8], 0));
-        assertMessage("Internal error", () -> session.decrypt(counting(4), 0, 4, new byte[8], 0));
+        // A failed call hands the output array what the module wrote; the rest keeps its former contents.
+        byte[] signature = filled(8, 0x55);
+        assertMessage("Internal error", () -> session.sign(counting(4), 0, 4, signature, 0));
+        assertEquals("01555555" + "55555555", hex(signature, 8));
+        byte[] wrapped = filled(8, 0x55);
+        assertMessage("Internal error", () -> session.wrapKey(0x2109, null, script.key(1), script.key(2), wrapped, 0));
+        assertEquals("01555555" + "55555555", hex(wrapped, 8));
+        byte[] decrypted = filled(600, 0x55);
+        assertMessage("Internal error", () -> session.decrypt(counting(4), 0, 4, decrypted, 0));
+        byte[] expected = filled(600, 0x55);
+        expected[0] = 1;
+        assertArrayEquals(expected, decrypted);
+    }
+
+    @Test
+    void aModuleClaimingMoreThanItWroteHandsOverFormerContents() throws PKCS11Exception {
+        NativePKCS11Session session = bind("out.C_Sign 01", "claim.C_Sign 6", "out.C_Decrypt 02",
+                "claim.C_Decrypt 590");
+        byte[] signature = filled(8, 0x55);
+        assertEquals(6, session.sign(counting(4), 0, 4, signature, 0));
+        assertEquals("015555555555" + "5555", hex(signature, 8));
+        byte[] decrypted = filled(600, 0x55);
+        assertEquals(590, session.decrypt(counting(4), 0, 4, decrypted, 0));
+        byte[] expected = filled(600, 0x55);
+        expected[0] = 2;
+        assertArrayEquals(expected, decrypted);
+    }
+
+    @Test
+    void oneArrayAsInputAndOutputReachesTheModuleAsTwoBuffers() throws PKCS11Exception {
+        NativePKCS11Session session = bind("out.C_Encrypt 1122", "out.C_Decrypt 3344");
+        byte[] both = counting(8);
+        assertEquals(2, session.encrypt(both, 0, 4, both, 0));
+        assertEquals("1122020304050607", hex(both, 8));
+        assertEquals(2, session.decrypt(both, 0, 4, both, 0));
+        assertEquals("3344020304050607", hex(both, 8));
+        assertEquals(List.of("C_Encrypt session=7 data=00010203 dataLen=4 out=set outLen=4",
+                "C_Decrypt session=7 data=11220203 dataLen=4 out=set outLen=8"), ScriptModule.calls());
     }
 
     @Test

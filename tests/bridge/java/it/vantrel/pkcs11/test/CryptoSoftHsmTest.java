@@ -133,6 +133,31 @@ class CryptoSoftHsmTest {
         // The operation ended with the real call.
         PKCS11Exception ended = assertThrows(PKCS11Exception.class, () -> session.sign(data, 0, length, null, 0));
         assertEquals(0x91, ended.getErrorCode(), "CKR_OPERATION_NOT_INITIALIZED");
+
+        // A whole document of megabytes, its signature into an array longer than the signature.
+        byte[] document = pattern(3 << 20);
+        int documentLength = document.length - 1000;
+        byte[] longSignature = filled(700, 0x55);
+        session.signInit(CKM_SHA256_RSA_PKCS, null, keys[1]);
+        assertEquals(256, session.sign(document, 0, documentLength, longSignature, 0));
+        verifier.initVerify(javaPublicKey(keys[0]));
+        verifier.update(document, 0, documentLength);
+        assertTrue(verifier.verify(Arrays.copyOf(longSignature, 256)));
+        assertArrayEquals(filled(700 - 256, 0x55), Arrays.copyOfRange(longSignature, 256, 700));
+    }
+
+    private static byte[] filled(int length, int value) {
+        byte[] bytes = new byte[length];
+        Arrays.fill(bytes, (byte) value);
+        return bytes;
+    }
+
+    private static byte[] pattern(int length) {
+        byte[] bytes = new byte[length];
+        for (int i = 0; i < length; i++) {
+            bytes[i] = (byte) (i * 13 + (i >> 10));
+        }
+        return bytes;
     }
 
     @Test
@@ -278,6 +303,20 @@ class CryptoSoftHsmTest {
         byte[] decrypted = new byte[40];
         assertEquals(32, session.decrypt(encrypted, 0, 32, decrypted, 0));
         assertArrayEquals(Arrays.copyOf(data, 32), Arrays.copyOf(decrypted, 32));
+
+        // A megabyte each way, through output arrays longer than the bytes produced.
+        int largeLength = 1 << 20;
+        byte[] largeData = pattern(largeLength + 48);
+        byte[] largeEncrypted = filled(largeLength + 100, 0x55);
+        session.encryptInit(CKM_AES_ECB, null, key);
+        assertEquals(largeLength, session.encrypt(largeData, 0, largeLength, largeEncrypted, 0));
+        assertArrayEquals(reference.doFinal(largeData, 0, largeLength), Arrays.copyOf(largeEncrypted, largeLength));
+        assertArrayEquals(filled(100, 0x55), Arrays.copyOfRange(largeEncrypted, largeLength, largeLength + 100));
+        byte[] largeDecrypted = filled(largeLength + 77, 0x66);
+        session.decryptInit(CKM_AES_ECB, null, key);
+        assertEquals(largeLength, session.decrypt(largeEncrypted, 0, largeLength, largeDecrypted, 0));
+        assertArrayEquals(Arrays.copyOf(largeData, largeLength), Arrays.copyOf(largeDecrypted, largeLength));
+        assertArrayEquals(filled(77, 0x66), Arrays.copyOfRange(largeDecrypted, largeLength, largeLength + 77));
     }
 
     @Test
@@ -302,6 +341,19 @@ class CryptoSoftHsmTest {
         assertNotEquals(key.getObjectID(), unwrapped.getObjectID());
         byte[] decrypted = new byte[16];
         session.decryptInit(CKM_AES_ECB, null, unwrapped);
+        assertEquals(16, session.decrypt(encrypted, 0, 16, decrypted, 0));
+        assertArrayEquals(data, decrypted);
+
+        // Into and out of arrays far longer than the wrapped key: only its bytes travel.
+        byte[] largeWrapped = filled(4096, 0x55);
+        assertEquals(40, session.wrapKey(CKM_AES_KEY_WRAP, null, wrappingKey, key, largeWrapped, 0));
+        assertArrayEquals(Arrays.copyOf(wrapped, 40), Arrays.copyOf(largeWrapped, 40));
+        assertArrayEquals(filled(4096 - 40, 0x55), Arrays.copyOfRange(largeWrapped, 40, 4096));
+        NativePKCS11Object unwrappedAgain = session.unwrapKey(CKM_AES_KEY_WRAP, null, wrappingKey, largeWrapped, 0,
+                40, new int[] {CKA_CLASS, CKA_KEY_TYPE, CKA_TOKEN, CKA_DECRYPT},
+                new Object[] {CKO_SECRET_KEY, CKK_AES, false, true});
+        Arrays.fill(decrypted, (byte) 0);
+        session.decryptInit(CKM_AES_ECB, null, unwrappedAgain);
         assertEquals(16, session.decrypt(encrypted, 0, 16, decrypted, 0));
         assertArrayEquals(data, decrypted);
     }

@@ -202,6 +202,17 @@ class ObjectSoftHsmTest {
         assertCode(0x10, () -> data.setBoolAttributeValue(CKA_TOKEN, true));
         assertCode(0x12, () -> data.getIntAttributeValue(CKA_MODULUS_BITS));
 
+        // A value of 1 MB travels whole both ways.
+        byte[] large = new byte[1 << 20];
+        for (int i = 0; i < large.length; i++) {
+            large[i] = (byte) (i * 31 + (i >> 9));
+        }
+        NativePKCS11Object largeData = session.createObject(new int[] {CKA_CLASS, CKA_TOKEN, CKA_VALUE},
+                new Object[] {CKO_DATA, false, large});
+        assertArrayEquals(large, largeData.getByteArrayAttributeValue(CKA_VALUE));
+        assertArrayEquals(large, (byte[]) largeData.getAttributeValue(CKA_VALUE));
+        largeData.destroy();
+
         // SoftHSM2 reports the size as unavailable; it reaches Java as -1 without an exception.
         assertEquals(-1, data.size());
         data.destroy();
