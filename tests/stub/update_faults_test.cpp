@@ -202,7 +202,8 @@ protected:
         if (updateGivenUp) {
             EXPECT_TRUE(served == "old" || served == "new") << context << "\n" << clean.report;
         } else {
-            EXPECT_EQ(holdsNew ? "new" : "old", served) << context << "\n" << clean.report;
+            std::string installed = label(state.service.empty() ? state.backup : state.service);
+            EXPECT_EQ(holdsNew ? "new" : installed, served) << context << "\n" << clean.report;
         }
         expectDescriptors(clean, true, context);
         EXPECT_EQ(served, after.service) << context;
