@@ -53,17 +53,58 @@ bool clearException(JNIEnv* env, int level, const char* format, ...) {
 
 const char* printable(const char* text) { return text != nullptr ? text : "(null)"; }
 
-// A zero-filled block of 4 x L + 4 bytes holding the modified UTF-8 bytes, L being the Java
-// string's length in UTF-16 units; null when the block cannot be had.
-char* copyUtfChars(JNIEnv* env, jstring text, const char* utf) {
-    unsigned long long units = static_cast<unsigned long long>(env->GetStringLength(text));
-    unsigned long long size = 4 * units + 4;
+// One UTF-16 unit sequence's character as standard UTF-8 at out; the bytes written. A pair of
+// surrogates is one character of four bytes; a lone surrogate, which UTF-8 cannot hold,
+// becomes U+FFFD.
+size_t putUtf8(const jchar* units, size_t count, size_t* used, unsigned char* out) {
+    unsigned long code = units[0];
+    *used = 1;
+    if (code >= 0xD800 && code <= 0xDBFF && count > 1 && units[1] >= 0xDC00 && units[1] <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (units[1] - 0xDC00);
+        *used = 2;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+        code = 0xFFFD;
+    }
+    if (code < 0x80) {
+        out[0] = static_cast<unsigned char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+        out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
+    out[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    return 4;
+}
+
+// The Java string as standard UTF-8, what the XML it carries declares and every host reads, in a
+// zero-filled block of 4 x L + 4 bytes, L being its length in UTF-16 units (no unit takes more
+// than three bytes, a pair four); null when the block or the characters cannot be had.
+char* copyAsUtf8(JNIEnv* env, jstring text) {
+    unsigned long long count = static_cast<unsigned long long>(env->GetStringLength(text));
+    unsigned long long size = 4 * count + 4;
     if (size > static_cast<unsigned long long>(SIZE_MAX)) return nullptr;
     char* block = static_cast<char*>(std::calloc(static_cast<size_t>(size), 1));
     if (block == nullptr) return nullptr;
-    size_t length = std::strlen(utf);
-    if (length > size - 1) length = static_cast<size_t>(size - 1);
-    std::memcpy(block, utf, length);
+    const jchar* units = env->GetStringChars(text, nullptr);
+    if (units == nullptr) {
+        env->ExceptionClear();
+        std::free(block);
+        return nullptr;
+    }
+    auto* out = reinterpret_cast<unsigned char*>(block);
+    for (size_t at = 0, used = 0; at < count; at += used) out += putUtf8(units + at, count - at, &used, out);
+    env->ReleaseStringChars(text, units);
     return block;
 }
 
@@ -151,14 +192,7 @@ char* callSendMethod(ProxyCall& call, int* statusOk, int* errorNumber, const cha
         writeLog(LOG_ERROR, "getXMLMessage: resultXML e' null \n");
         return nullptr;
     }
-    const char* utf = env->GetStringUTFChars(xml, nullptr);
-    if (utf == nullptr) {
-        env->ExceptionClear();
-        writeLog(LOG_ERROR, "GetStringUTFChars ha restituito null\n");
-        return nullptr;
-    }
-    char* result = copyUtfChars(env, xml, utf);
-    env->ReleaseStringUTFChars(xml, utf);
+    char* result = copyAsUtf8(env, xml);
     if (result == nullptr)
         writeLog(LOG_ERROR, "nativeresult==NULL: memoria insufficiente\n");
     else
@@ -249,14 +283,7 @@ int initSendServiceProxy(JNIEnv* env, const char* methodName, const char* signat
 
 char* javaStringToNative(JNIEnv* env, jstring text) {
     if (env == nullptr || text == nullptr) return nullptr;
-    const char* utf = env->GetStringUTFChars(text, nullptr);
-    if (utf == nullptr) {
-        env->ExceptionClear();
-        return nullptr;
-    }
-    char* result = copyUtfChars(env, text, utf);
-    env->ReleaseStringUTFChars(text, utf);
-    return result;
+    return copyAsUtf8(env, text);
 }
 
 char* sendMessageCommon(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
