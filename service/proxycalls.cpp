@@ -7,6 +7,7 @@
 #include <string>
 
 #include "codepage.h"
+#include "files.h"
 #include "tavo2.h"
 #include "tavo2_exports.h"
 
@@ -123,8 +124,9 @@ char* echoReply(const char* servizio, const char* mittente, const char* messaggi
     char* block = static_cast<char*>(std::malloc(reply.size() + 1));
     if (block == nullptr) return nullptr;
     std::memcpy(block, reply.c_str(), reply.size() + 1);
-    std::printf("%s\n", block);
-    std::fflush(stdout);
+    std::FILE* output = platform::standardStream(platform::StandardStream::Output);
+    std::fprintf(output, "%s\n", block);
+    std::fflush(output);
     return block;
 }
 

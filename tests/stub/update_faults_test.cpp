@@ -577,8 +577,8 @@ void raceRound(std::mt19937& random, int hosts, bool kills, RaceTally& tally) {
 
 void runRace(bool kills) {
     ScratchDirectory directory;
-    long rounds = raceSetting("VANTREL_RACE_ROUNDS", 150);
-    int hosts = static_cast<int>(raceSetting("VANTREL_RACE_HOSTS", 8));
+    long rounds = raceSetting("VANTREL_RACE_ROUNDS", 100);
+    int hosts = static_cast<int>(raceSetting("VANTREL_RACE_HOSTS", 6));
     unsigned seed = static_cast<unsigned>(raceSetting("VANTREL_RACE_SEED", static_cast<long>(std::random_device()())));
     std::mt19937 random(seed);
     RaceTally tally;
