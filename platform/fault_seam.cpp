@@ -19,8 +19,8 @@ struct Step {
 const struct {
     const char* name;
     Action action;
-} kActions[] = {{"denied", Action::denied},       {"exists", Action::exists}, {"missing", Action::missing},
-                {"nomem", Action::outOfMemory},   {"other", Action::other},   {"kill-before", Action::killBefore},
+} kActions[] = {{"denied", Action::denied},        {"exists", Action::exists}, {"missing", Action::missing},
+                {"nomem", Action::outOfMemory},    {"other", Action::other},   {"kill-before", Action::killBefore},
                 {"kill-after", Action::killAfter}, {"hold", Action::hold}};
 
 const char* actionName(Action action) {

@@ -123,7 +123,8 @@ int lockCurrentFile(const char* fileName, int* fd) {
             close(*fd);
             return code;
         }
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         if (fstat(*fd, &held) == 0 && stat(fileName, &named) == 0 && sameFile(held, named)) return 0;
         close(*fd);
     }
@@ -198,7 +199,8 @@ int createProbe(const char* fileName, ProbeHandle* probe) {
 int removeProbe(const char* fileName, ProbeHandle probe) {
     return seamed("remove-probe", fileName, nullptr, [&] {
         int fd = static_cast<int>(probe);
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         int code = 0;
         if (fstat(fd, &held) != 0 || lstat(fileName, &named) != 0)
             code = failure();

@@ -257,7 +257,8 @@ TEST_F(StubInstallation, UnloadableUpdateIsRevertedToTheBackup) {
         EXPECT_FALSE(fileExists(kUpdate));
 
         std::vector<std::string> expected =
-            concat(kAttachStart, installedByThisHost ? swapLines() : std::vector<std::string>{"DEBUG Elimino " + kUpdate + "..\n"});
+            concat(kAttachStart,
+                   installedByThisHost ? swapLines() : std::vector<std::string>{"DEBUG Elimino " + kUpdate + "..\n"});
         std::vector<std::string> entries = logEntries();
         ASSERT_GT(entries.size(), expected.size() + 1);
         EXPECT_EQ(0u,
@@ -364,9 +365,9 @@ TEST_F(StubInstallation, FilesTheStubDidNotMakeAreNeverTouched) {
     for (const std::string& name : foreign) EXPECT_EQ(readFile(VARIANT_PATH), readFile(name)) << name;
     EXPECT_FALSE(fileExists(kUpdate));
     EXPECT_FALSE(fileExists(kBackup));
-    EXPECT_EQ(concat(concat(concat(kAttachStart, {"DEBUG Elimino " + kUpdate + "..\n"}), resolvedLines("OK")),
-                     kAttachEnd),
-              logEntries());
+    EXPECT_EQ(
+        concat(concat(concat(kAttachStart, {"DEBUG Elimino " + kUpdate + "..\n"}), resolvedLines("OK")), kAttachEnd),
+        logEntries());
 }
 
 // What an updating process killed at any step leaves (its lock file, copies cut short) is
