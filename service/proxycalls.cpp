@@ -54,58 +54,51 @@ bool clearException(JNIEnv* env, int level, const char* format, ...) {
 
 const char* printable(const char* text) { return text != nullptr ? text : "(null)"; }
 
-// One UTF-16 unit sequence's character as standard UTF-8 at out; the bytes written. A pair of
-// surrogates is one character of four bytes; a lone surrogate, which UTF-8 cannot hold,
-// becomes U+FFFD.
-size_t putUtf8(const jchar* units, size_t count, size_t* used, unsigned char* out) {
-    unsigned long code = units[0];
-    *used = 1;
-    if (code >= 0xD800 && code <= 0xDBFF && count > 1 && units[1] >= 0xDC00 && units[1] <= 0xDFFF) {
-        code = 0x10000 + ((code - 0xD800) << 10) + (units[1] - 0xDC00);
-        *used = 2;
-    } else if (code >= 0xD800 && code <= 0xDFFF) {
-        code = 0xFFFD;
-    }
-    if (code < 0x80) {
-        out[0] = static_cast<unsigned char>(code);
-        return 1;
-    }
-    if (code < 0x800) {
-        out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
-        out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-        return 2;
-    }
-    if (code < 0x10000) {
-        out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
-        out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-        out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
-    out[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
-    out[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-    out[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    return 4;
+// The code point a 3-byte modified UTF-8 sequence at bytes writes when it is a surrogate
+// (ED A0..BF xx), 0 otherwise.
+unsigned long surrogateAt(const unsigned char* bytes) {
+    if (bytes[0] != 0xED || (bytes[1] & 0xE0) != 0xA0 || (bytes[2] & 0xC0) != 0x80) return 0;
+    return 0xD000 | ((bytes[1] & 0x3FUL) << 6) | (bytes[2] & 0x3FUL);
 }
 
-// The Java string as standard UTF-8, what the XML it carries declares and every host reads, in a
-// zero-filled block of 4 x L + 4 bytes, L being its length in UTF-16 units (no unit takes more
-// than three bytes, a pair four); null when the block or the characters cannot be had.
-char* copyAsUtf8(JNIEnv* env, jstring text) {
-    unsigned long long count = static_cast<unsigned long long>(env->GetStringLength(text));
-    unsigned long long size = 4 * count + 4;
+// The JVM's modified UTF-8 made standard, as the XML it carries declares and every host reads:
+// a surrogate pair (two 3-byte forms) becomes the character's four bytes, a lone surrogate
+// U+FFFD; everything else keeps its bytes. Never longer than what it was given.
+size_t standardUtf8(const unsigned char* modified, size_t length, unsigned char* out) {
+    size_t written = 0;
+    for (size_t at = 0; at < length;) {
+        unsigned long high = length - at >= 3 ? surrogateAt(modified + at) : 0;
+        if (high == 0) {
+            out[written++] = modified[at++];
+            continue;
+        }
+        unsigned long low = length - at >= 6 ? surrogateAt(modified + at + 3) : 0;
+        if (high <= 0xDBFF && low >= 0xDC00) {
+            unsigned long code = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+            out[written++] = static_cast<unsigned char>(0xF0 | (code >> 18));
+            out[written++] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+            out[written++] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            out[written++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            at += 6;
+        } else {
+            for (unsigned char replacement : {0xEF, 0xBF, 0xBD}) out[written++] = replacement;
+            at += 3;
+        }
+    }
+    return written;
+}
+
+// A zero-filled block of 4 x L + 4 bytes holding the text as standard UTF-8, L being the Java
+// string's length in UTF-16 units; null when the block cannot be had.
+char* copyUtfChars(JNIEnv* env, jstring text, const char* utf) {
+    unsigned long long units = static_cast<unsigned long long>(env->GetStringLength(text));
+    unsigned long long size = 4 * units + 4;
     if (size > static_cast<unsigned long long>(SIZE_MAX)) return nullptr;
     char* block = static_cast<char*>(std::calloc(static_cast<size_t>(size), 1));
     if (block == nullptr) return nullptr;
-    const jchar* units = env->GetStringChars(text, nullptr);
-    if (units == nullptr) {
-        env->ExceptionClear();
-        std::free(block);
-        return nullptr;
-    }
-    auto* out = reinterpret_cast<unsigned char*>(block);
-    for (size_t at = 0, used = 0; at < count; at += used) out += putUtf8(units + at, count - at, &used, out);
-    env->ReleaseStringChars(text, units);
+    size_t length = std::strlen(utf);
+    if (length > size - 1) length = static_cast<size_t>(size - 1);
+    standardUtf8(reinterpret_cast<const unsigned char*>(utf), length, reinterpret_cast<unsigned char*>(block));
     return block;
 }
 
@@ -194,7 +187,14 @@ char* callSendMethod(ProxyCall& call, int* statusOk, int* errorNumber, const cha
         writeLog(LOG_ERROR, "getXMLMessage: resultXML e' null \n");
         return nullptr;
     }
-    char* result = copyAsUtf8(env, xml);
+    const char* utf = env->GetStringUTFChars(xml, nullptr);
+    if (utf == nullptr) {
+        env->ExceptionClear();
+        writeLog(LOG_ERROR, "GetStringUTFChars ha restituito null\n");
+        return nullptr;
+    }
+    char* result = copyUtfChars(env, xml, utf);
+    env->ReleaseStringUTFChars(xml, utf);
     if (result == nullptr)
         writeLog(LOG_ERROR, "nativeresult==NULL: memoria insufficiente\n");
     else
@@ -285,7 +285,14 @@ int initSendServiceProxy(JNIEnv* env, const char* methodName, const char* signat
 
 char* javaStringToNative(JNIEnv* env, jstring text) {
     if (env == nullptr || text == nullptr) return nullptr;
-    return copyAsUtf8(env, text);
+    const char* utf = env->GetStringUTFChars(text, nullptr);
+    if (utf == nullptr) {
+        env->ExceptionClear();
+        return nullptr;
+    }
+    char* result = copyUtfChars(env, text, utf);
+    env->ReleaseStringUTFChars(text, utf);
+    return result;
 }
 
 char* sendMessageCommon(int* statusOk, int* errorNumber, const char* servizio, const char* mittente,
