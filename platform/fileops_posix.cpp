@@ -177,13 +177,11 @@ int acquireFileLock(const char* fileName, int waitMilliseconds, FileLock* lock) 
     });
 }
 
+// The descriptor is closed whatever the fault seam does: a failed removal must not keep the lock.
 void releaseFileLock(const char* fileName, FileLock lock) {
-    seamed("unlock", fileName, nullptr, [&] {
-        // Removed while still held, so no process can lock the old file and think it the current one.
-        unlink(fileName);
-        close(static_cast<int>(lock));
-        return 0;
-    });
+    // Removed while still held, so no process can lock the old file and think it the current one.
+    seamed("unlock", fileName, nullptr, [&] { return unlink(fileName) == 0 ? 0 : failure(); });
+    close(static_cast<int>(lock));
 }
 
 // The probe's mark is a file without any permission: no administrator places an update so.
@@ -197,20 +195,16 @@ int createProbe(const char* fileName, ProbeHandle* probe) {
 }
 
 int removeProbe(const char* fileName, ProbeHandle probe) {
-    return seamed("remove-probe", fileName, nullptr, [&] {
-        int fd = static_cast<int>(probe);
+    int fd = static_cast<int>(probe);
+    int code = seamed("remove-probe", fileName, nullptr, [&] {
         struct stat held {
         }, named{};
-        int code = 0;
-        if (fstat(fd, &held) != 0 || lstat(fileName, &named) != 0)
-            code = failure();
-        else if (!sameFile(held, named))
-            code = kErrorFileNotFound;  // not the probe any more: left alone
-        else if (unlink(fileName) != 0)
-            code = failure();
-        close(fd);
-        return code;
+        if (fstat(fd, &held) != 0 || lstat(fileName, &named) != 0) return failure();
+        if (!sameFile(held, named)) return kErrorFileNotFound;  // not the probe any more: left alone
+        return unlink(fileName) == 0 ? 0 : failure();
     });
+    close(fd);
+    return code;
 }
 
 bool isLeftoverProbe(const char* fileName) {

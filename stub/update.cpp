@@ -29,6 +29,12 @@ bool exists(const char* fileName) {
     return platform::fileInfo(fileName, &info) == 0;
 }
 
+// Known to be absent: a file that cannot be looked at is not taken for a missing one.
+bool missing(const char* fileName) {
+    platform::FileInfo info{};
+    return platform::fileInfo(fileName, &info) == platform::kErrorFileNotFound;
+}
+
 // The update's lock for as long as the object lives; held() false when it could not be had.
 struct UpdateLock {
     platform::FileLock lock = 0;
@@ -60,7 +66,7 @@ void removeAbandonedCopies() {
 
 // A service client deleted by hand or by an older stub leaves the backup alone: it goes back.
 void restoreLostServiceClient() {
-    if (exists(kServiceFile) || !exists(kBackupFile)) return;
+    if (!missing(kServiceFile) || !exists(kBackupFile)) return;
     stubLog(LOG_ERROR, "%s mancante: ripristino %s\n", kServiceFile, kBackupFile);
     int code = platform::copyFileIfAbsent(kBackupFile, kServiceFile);
     if (code != 0 && code != platform::kErrorFileExists)
@@ -89,7 +95,7 @@ bool holdsUpdate() {
 // Saves the service client as the backup; false when it cannot be, the update staying pending.
 // Without a service client the backup already holds the version the update replaces.
 bool backUp() {
-    if (!exists(kServiceFile) && exists(kBackupFile)) {
+    if (missing(kServiceFile) && exists(kBackupFile)) {
         stubLog(LOG_ERROR, "%s mancante: completo l'aggiornamento interrotto\n", kServiceFile);
         return true;
     }
