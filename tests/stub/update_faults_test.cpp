@@ -179,6 +179,10 @@ protected:
         std::string context = std::string(state.name) + ", plan " + plan;
         ProgramRun faulted = load(FAULT_STUB_PATH, plan, {"descriptors", "getCodiceTAVO", "build"});
         Journal journal = readJournal();
+        // A failed load (the seam's stand-in for a version that does not load) makes the stub
+        // give the service client up for the backup, whatever that holds: the one case in which
+        // the installed version is gone afterwards (kept aside).
+        bool updateGivenUp = readDailyLogs("tavobridge_").find(" non caricabile: ") != std::string::npos;
         bool killed = journal.lastAction().rfind("kill-", 0) == 0;
         if (killed) {
             EXPECT_EQ(SIGKILL, faulted.signal) << context;
@@ -186,12 +190,9 @@ protected:
             // Exit status 0: no leak, no sanitizer report (those land in stderr.log).
             EXPECT_EQ(0, faulted.exitStatus) << context << "\n" << faulted.report << readFile("stderr.log");
             std::string served = servedBy(faulted.report);
-            expectDescriptors(faulted, !served.empty(), context);
-            EXPECT_NE("earlier", served) << context;
+            expectDescriptors(faulted, served == "old" || served == "new", context);
+            if (!updateGivenUp) EXPECT_NE("earlier", served) << context;
         }
-        // A failed load makes the stub give the service client up for the backup: the one case
-        // in which the new version is gone afterwards.
-        bool updateGivenUp = readDailyLogs("tavobridge_").find(" non caricabile: ") != std::string::npos;
 
         ProgramRun clean = load(STUB_PATH, "", {"descriptors", "getCodiceTAVO", "build"});
         fs::remove(kJournal);
@@ -215,7 +216,7 @@ protected:
         }
         // The update is installed or waits; an empty file left by a probe is no update.
         EXPECT_TRUE(after.update == "" || after.update == "empty") << context;
-        if (served == "new") {
+        if (served == "new" && !updateGivenUp) {
             EXPECT_EQ("old", after.backup) << context;
         }
         EXPECT_TRUE(after.strayFiles.empty()) << context;

@@ -516,7 +516,11 @@ TEST_F(StubUpdateFaults, EveryOperationFailsOrIsKilledInTurn) {
                               built(build == "build=marked" ? "tests/windows/tavo2_marked.dll" : "service/tavo2.dll")))
                     << context;
                 EXPECT_FALSE(exists("tavo2upd.dll") && !read("tavo2upd.dll").empty()) << context;
-                EXPECT_TRUE(strayFiles().empty()) << context;
+                // The version given up is kept aside for the administrator.
+                std::vector<std::string> stray = strayFiles();
+                if (givenUp)
+                    stray.erase(std::remove(stray.begin(), stray.end(), "tavo2.dll.~tavo~rejected"), stray.end());
+                EXPECT_TRUE(stray.empty()) << context;
             }
             if (!any) break;
         }
