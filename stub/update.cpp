@@ -93,9 +93,11 @@ bool holdsUpdate() {
 }
 
 // Saves the service client as the backup; false when it cannot be, the update staying pending.
-// Without a service client the backup already holds the version the update replaces.
-bool backUp() {
-    if (missing(kServiceFile) && exists(kBackupFile)) {
+// Without a service client the backup already holds the version the update replaces: *lost is
+// set, and the update must then take a name that is free, never one that turns out taken.
+bool backUp(bool* lost) {
+    *lost = missing(kServiceFile) && exists(kBackupFile);
+    if (*lost) {
         stubLog(LOG_ERROR, "%s mancante: completo l'aggiornamento interrotto\n", kServiceFile);
         return true;
     }
@@ -111,9 +113,11 @@ bool backUp() {
 // True when the update took the service client's place. It replaces it in one step; where the
 // system refuses (Windows, while another host has it loaded) the update stays pending.
 bool install() {
-    if (!backUp()) return false;
+    bool lost = false;
+    if (!backUp(&lost)) return false;
     stubLog(LOG_DEBUG, "Rinomino %s in %s....\n", kUpdateFile, kServiceFile);
-    int code = platform::replaceFile(kUpdateFile, kServiceFile);
+    int code =
+        lost ? platform::renameFile(kUpdateFile, kServiceFile) : platform::replaceFile(kUpdateFile, kServiceFile);
     if (code == 0) return true;
     stubLog(LOG_ERROR, "Aggiornamento di %s non riuscito (%d): aggiornamento rimandato\n", kServiceFile, code);
     return false;
