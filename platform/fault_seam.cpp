@@ -19,9 +19,9 @@ struct Step {
 const struct {
     const char* name;
     Action action;
-} kActions[] = {{"denied", Action::denied},       {"exists", Action::exists}, {"missing", Action::missing},
-                {"nomem", Action::outOfMemory},   {"other", Action::other},   {"kill-before", Action::killBefore},
-                {"kill-after", Action::killAfter}};
+} kActions[] = {{"denied", Action::denied},        {"exists", Action::exists}, {"missing", Action::missing},
+                {"nomem", Action::outOfMemory},    {"other", Action::other},   {"kill-before", Action::killBefore},
+                {"kill-after", Action::killAfter}, {"hold", Action::hold}};
 
 const char* actionName(Action action) {
     for (const auto& known : kActions)
@@ -80,6 +80,10 @@ int before(const char* operation, const char* fileName, const char* target) {
     Action action = planned(reached);
     journal(operation, fileName, target, action);
     if (action == Action::killBefore) endProcessNow();
+    if (action == Action::hold) {
+        const char* hold = std::getenv("VANTREL_FAULT_HOLD_MS");
+        waitMilliseconds(hold != nullptr ? std::atol(hold) : 2000);
+    }
     return nativeError(action);
 }
 

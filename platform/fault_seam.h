@@ -5,7 +5,8 @@
 //
 // Plan, VANTREL_FAULT_PLAN: comma-separated "<k>:<action>", k counting from 1, action one of
 // denied, exists, missing, nomem, other (the operation fails with that error, untouched),
-// kill-before, kill-after. Journal, VANTREL_FAULT_JOURNAL: a file that gets one line
+// kill-before, kill-after, hold (the process waits VANTREL_FAULT_HOLD_MS, 2000 by default,
+// before the operation: another process can act in between). Journal, VANTREL_FAULT_JOURNAL: a file that gets one line
 // "<k> <operation> <file>[ <target>][ <action>]" per operation reached.
 #pragma once
 
@@ -19,11 +20,12 @@ int before(const char* operation, const char* fileName, const char* target = nul
 void after();
 
 // Per platform family:
-enum class Action { none, denied, exists, missing, outOfMemory, other, killBefore, killAfter };
+enum class Action { none, denied, exists, missing, outOfMemory, other, killBefore, killAfter, hold };
 // The platform's own error code for an injected failure; 0 for the other actions.
 int nativeError(Action action);
 // Ends the process at once, as a kill would: no exit handlers, no library detach.
 [[noreturn]] void endProcessNow();
+void waitMilliseconds(long milliseconds);
 #else
 inline int before(const char*, const char*, const char* = nullptr) { return 0; }
 inline void after() {}

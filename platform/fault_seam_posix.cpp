@@ -24,5 +24,7 @@ void endProcessNow() {
     _exit(137);
 }
 
+void waitMilliseconds(long milliseconds) { usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+
 }  // namespace faults
 }  // namespace platform

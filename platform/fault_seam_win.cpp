@@ -22,5 +22,7 @@ void endProcessNow() {
     for (;;) Sleep(INFINITE);
 }
 
+void waitMilliseconds(long milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
 }  // namespace faults
 }  // namespace platform

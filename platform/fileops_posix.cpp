@@ -1,14 +1,16 @@
 #include "fileops.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <thread>
 
 #include "fault_seam.h"
 
@@ -22,6 +24,7 @@ int mapErrno(int error) {
         case EPERM: return kErrorAccessDenied;
         case ENOMEM: return kErrorOutOfMemory;
         case EEXIST: return kErrorFileExists;
+        case EWOULDBLOCK: return kErrorSharingViolation;
         default: return error;
     }
 }
@@ -85,7 +88,9 @@ int copyThroughSideFile(const char* from, const char* to, bool replace) {
         close(source);
         return code;
     }
-    std::string partial = processPrivateName(partialCopyName(to).c_str());
+    // Only the holder of the update's lock copies, so the side file's name is its alone; one a
+    // killed holder left is simply written over.
+    std::string partial = partialCopyName(to);
     int target = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0777);
     if (target < 0) {
         int code = failure();
@@ -103,22 +108,29 @@ int copyThroughSideFile(const char* from, const char* to, bool replace) {
     return code;
 }
 
-bool processRunning(unsigned long owner) {
-    pid_t pid = static_cast<pid_t>(owner);
-    if (pid <= 0 || static_cast<unsigned long>(pid) != owner) return false;
-    return kill(pid, 0) == 0 || errno == EPERM;
+bool sameFile(const struct stat& one, const struct stat& other) {
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// The lock file of this moment, locked: a holder that has just removed it (its release) leaves
+// a file nobody else can find, so the lock is taken again on the one the name now gives.
+int lockCurrentFile(const char* fileName, int* fd) {
+    for (;;) {
+        *fd = open(fileName, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (*fd < 0) return failure();
+        if (flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+            int code = failure();
+            close(*fd);
+            return code;
+        }
+        struct stat held {
+        }, named{};
+        if (fstat(*fd, &held) == 0 && stat(fileName, &named) == 0 && sameFile(held, named)) return 0;
+        close(*fd);
+    }
 }
 
 }  // namespace
-
-int createNewFile(const char* fileName) {
-    return seamed("create", fileName, nullptr, [&] {
-        int fd = open(fileName, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) return failure();
-        close(fd);
-        return 0;
-    });
-}
 
 int deleteFile(const char* fileName) {
     return seamed("delete", fileName, nullptr, [&] { return unlink(fileName) == 0 ? 0 : failure(); });
@@ -146,25 +158,62 @@ int fileInfo(const char* fileName, FileInfo* info) {
     });
 }
 
-// snprintf rather than std::to_string, whose digit table is a unique symbol that would keep the
-// libraries holding this layer from ever being unloaded.
-std::string processPrivateName(const char* fileName) {
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%ld", static_cast<long>(getpid()));
-    return std::string(fileName) + suffix;
-}
-
-int abandonedPrivateNames(const char* fileName, std::vector<std::string>* names) {
-    return seamed("list", fileName, nullptr, [&] {
-        DIR* folder = opendir(".");
-        if (folder == nullptr) return failure();
-        while (const struct dirent* entry = readdir(folder)) {
-            unsigned long owner = privateNameOwner(entry->d_name, fileName);
-            if (owner != 0 && !processRunning(owner)) names->push_back(entry->d_name);
-        }
-        closedir(folder);
+int acquireFileLock(const char* fileName, int waitMilliseconds, FileLock* lock) {
+    return seamed("lock", fileName, nullptr, [&] {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+        int fd = -1;
+        int code;
+        while ((code = lockCurrentFile(fileName, &fd)) == kErrorSharingViolation &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (code != 0) return code;
+        // The holder's id, for an administrator who finds the file.
+        char id[24];
+        int length = std::snprintf(id, sizeof id, "%ld\n", static_cast<long>(getpid()));
+        bool recorded = ftruncate(fd, 0) == 0 && writeAll(fd, id, static_cast<size_t>(length));
+        (void)recorded;  // the lock holds without it
+        *lock = fd;
         return 0;
     });
+}
+
+// The descriptor is closed whatever the fault seam does: a failed removal must not keep the lock.
+void releaseFileLock(const char* fileName, FileLock lock) {
+    // Removed while still held, so no process can lock the old file and think it the current one.
+    seamed("unlock", fileName, nullptr, [&] { return unlink(fileName) == 0 ? 0 : failure(); });
+    close(static_cast<int>(lock));
+}
+
+// The probe's mark is a file without any permission: no administrator places an update so.
+int createProbe(const char* fileName, ProbeHandle* probe) {
+    return seamed("create", fileName, nullptr, [&] {
+        int fd = open(fileName, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0);
+        if (fd < 0) return failure();
+        *probe = fd;
+        return 0;
+    });
+}
+
+int removeProbe(const char* fileName, ProbeHandle probe) {
+    int fd = static_cast<int>(probe);
+    int code = seamed("remove-probe", fileName, nullptr, [&] {
+        struct stat held {
+        }, named{};
+        if (fstat(fd, &held) != 0 || lstat(fileName, &named) != 0) return failure();
+        if (!sameFile(held, named)) return kErrorFileNotFound;  // not the probe any more: left alone
+        return unlink(fileName) == 0 ? 0 : failure();
+    });
+    close(fd);
+    return code;
+}
+
+bool isLeftoverProbe(const char* fileName) {
+    struct stat info {};
+    return lstat(fileName, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0 && (info.st_mode & 07777) == 0;
+}
+
+int replaceFile(const char* from, const char* to) {
+    return seamed("replace", from, to, [&] { return rename(from, to) == 0 ? 0 : failure(); });
 }
 
 int lastErrorCode() { return mapErrno(errno); }

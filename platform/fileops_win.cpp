@@ -20,17 +20,6 @@ std::wstring wide(const char* text) {
     return result;
 }
 
-// Back to the system code page; empty when a character has no form there.
-std::string narrow(const wchar_t* text) {
-    BOOL lossy = FALSE;
-    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, &lossy);
-    if (length <= 0 || lossy) return std::string();
-    std::string result(static_cast<size_t>(length), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, &result[0], length, nullptr, nullptr) != length) return std::string();
-    result.resize(static_cast<size_t>(length - 1));
-    return result;
-}
-
 int failure() {
     DWORD code = GetLastError();
     return code == 0 ? ERROR_INVALID_NAME : static_cast<int>(code);
@@ -59,7 +48,8 @@ int64_t fileTimeValue(const FILETIME& time) {
 // MoveFileExW reports an existing target as ERROR_ALREADY_EXISTS, known to the shared logic as
 // the file-exists code.
 int copyThroughSideFile(const char* from, const char* to, bool replace) {
-    std::string partialName = processPrivateName(partialCopyName(to).c_str());
+    // Only the holder of the update's lock copies, so the side file's name is its alone.
+    std::string partialName = partialCopyName(to);
     std::wstring source = wide(from), partial = wide(partialName.c_str()), target = wide(to);
     if (source.empty() || partial.empty() || target.empty()) return ERROR_INVALID_NAME;
     if (!CopyFileW(source.c_str(), partial.c_str(), FALSE)) {
@@ -74,26 +64,75 @@ int copyThroughSideFile(const char* from, const char* to, bool replace) {
     return code;
 }
 
-bool processRunning(unsigned long owner) {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(owner));
-    // No such process is an invalid parameter; any other refusal means it is there.
-    if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
-    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
+// Opens the lock file unshared; it goes away when its handle closes, also when the process is
+// killed. A holder's file in the middle of going away answers access denied for a moment.
+int openLockFile(const std::wstring& name, HANDLE* file) {
+    *file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return *file == INVALID_HANDLE_VALUE ? failure() : 0;
 }
 
 }  // namespace
 
-int createNewFile(const char* fileName) {
+int acquireFileLock(const char* fileName, int waitMilliseconds, FileLock* lock) {
+    return seamed("lock", fileName, nullptr, [&] {
+        std::wstring name = wide(fileName);
+        if (name.empty()) return static_cast<int>(ERROR_INVALID_NAME);
+        ULONGLONG started = GetTickCount64();
+        HANDLE file = INVALID_HANDLE_VALUE;
+        int code;
+        for (;;) {
+            code = openLockFile(name, &file);
+            ULONGLONG waited = GetTickCount64() - started;
+            bool busy = code == ERROR_SHARING_VIOLATION || (code == ERROR_ACCESS_DENIED && waited < 200);
+            if (!busy || waited >= static_cast<ULONGLONG>(waitMilliseconds)) break;
+            Sleep(5);
+        }
+        if (code == ERROR_ACCESS_DENIED && GetTickCount64() - started >= static_cast<ULONGLONG>(waitMilliseconds))
+            code = ERROR_SHARING_VIOLATION;
+        if (code != 0) return code;
+        // The holder's id, for an administrator who finds the file; the lock holds without it.
+        std::string id = std::to_string(static_cast<unsigned long>(GetCurrentProcessId())) + "\r\n";
+        DWORD written = 0;
+        WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
+        *lock = reinterpret_cast<FileLock>(file);
+        return 0;
+    });
+}
+
+// Closing is the removal, done whatever the fault seam does (which can then only end the process).
+void releaseFileLock(const char* fileName, FileLock lock) {
+    seamed("unlock", fileName, nullptr, [] { return 0; });
+    CloseHandle(reinterpret_cast<HANDLE>(lock));
+}
+
+// The probe goes away when its handle closes, also when its process is killed: none is ever
+// left behind.
+int createProbe(const char* fileName, ProbeHandle* probe) {
     return seamed("create", fileName, nullptr, [&] {
         std::wstring name = wide(fileName);
         if (name.empty()) return static_cast<int>(ERROR_INVALID_NAME);
-        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file == INVALID_HANDLE_VALUE) return failure();
-        CloseHandle(file);
+        *probe = reinterpret_cast<ProbeHandle>(file);
         return 0;
+    });
+}
+
+int removeProbe(const char* fileName, ProbeHandle probe) {
+    int code = seamed("remove-probe", fileName, nullptr, [] { return 0; });
+    CloseHandle(reinterpret_cast<HANDLE>(probe));
+    return code;
+}
+
+bool isLeftoverProbe(const char*) { return false; }
+
+int replaceFile(const char* from, const char* to) {
+    return seamed("replace", from, to, [&] {
+        std::wstring source = wide(from), target = wide(to);
+        if (source.empty() || target.empty()) return static_cast<int>(ERROR_INVALID_NAME);
+        return result(MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
     });
 }
 
@@ -134,27 +173,6 @@ int fileInfo(const char* fileName, FileInfo* info) {
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
         info->secondsSinceWrite = (fileTimeValue(now) - fileTimeValue(data.ftLastWriteTime)) / 10000000;
-        return 0;
-    });
-}
-
-std::string processPrivateName(const char* fileName) {
-    return std::string(fileName) + "." + std::to_string(static_cast<unsigned long>(GetCurrentProcessId()));
-}
-
-int abandonedPrivateNames(const char* fileName, std::vector<std::string>* names) {
-    return seamed("list", fileName, nullptr, [&] {
-        std::wstring pattern = wide((std::string(fileName) + ".*").c_str());
-        if (pattern.empty()) return static_cast<int>(ERROR_INVALID_NAME);
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : failure();
-        do {
-            std::string name = narrow(found.cFileName);
-            unsigned long owner = privateNameOwner(name, fileName);
-            if (owner != 0 && !processRunning(owner)) names->push_back(name);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
         return 0;
     });
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace platform {
 
@@ -20,11 +21,17 @@ void closeFile(FileHandle file);
 
 enum class StandardStream { Output, Error };
 
-// Sends the stream to fileName in the current directory, truncating it. False when the file
-// cannot be opened; the stream then stays where it was.
+// Sends the library's own stream to fileName in the current directory, truncating it. False
+// when the file cannot be opened; the stream then stays where it was. The host's streams stay
+// its own: on Windows the library writes to a stream of its own (the host may share the C
+// runtime's streams with it), on POSIX the descriptor is moved and given back afterwards.
 bool redirectStandardStream(StandardStream stream, const char* fileName);
 
 // Closes the file a successful redirection opened; nothing when there is none.
 void endStandardStreamRedirection(StandardStream stream);
+
+// Where the library's own output to the stream goes: the redirection's file, or the process's
+// stream when there is none. Written from any thread once the library is attached.
+std::FILE* standardStream(StandardStream stream);
 
 }  // namespace platform

@@ -79,4 +79,7 @@ void endStandardStreamRedirection(StandardStream stream) {
     saved = -1;
 }
 
+// The descriptor itself carries the redirection.
+std::FILE* standardStream(StandardStream stream) { return stdioOf(stream); }
+
 }  // namespace platform

@@ -9,7 +9,10 @@ namespace platform {
 
 namespace {
 
-// The DLL carries its own C runtime, so its streams are its own: reopen them onto the files.
+// The library's own streams, opened onto the files. The host may use the same C runtime
+// (msvcrt.dll) and with it the same stdout and stderr: reopening those would take the host's
+// output into the files, and close the host's stream when the file cannot be opened. Set at
+// process attach and cleared at detach, which the loader serialises with every call.
 FILE* redirected[2] = {nullptr, nullptr};
 
 FILE*& redirectedOf(StandardStream stream) { return redirected[stream == StandardStream::Output ? 0 : 1]; }
@@ -51,7 +54,7 @@ void closeFile(FileHandle file) {
 bool redirectStandardStream(StandardStream stream, const char* fileName) {
     FILE*& kept = redirectedOf(stream);
     if (kept != nullptr) return true;
-    kept = std::freopen(fileName, "w", stream == StandardStream::Output ? stdout : stderr);
+    kept = std::fopen(fileName, "w");
     return kept != nullptr;
 }
 
@@ -60,6 +63,12 @@ void endStandardStreamRedirection(StandardStream stream) {
     if (kept == nullptr) return;
     std::fclose(kept);
     kept = nullptr;
+}
+
+std::FILE* standardStream(StandardStream stream) {
+    FILE* kept = redirectedOf(stream);
+    if (kept != nullptr) return kept;
+    return stream == StandardStream::Output ? stdout : stderr;
 }
 
 }  // namespace platform

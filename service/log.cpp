@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "files.h"
+
 #include <cstdio>
 
 #include "threadid.h"
@@ -27,13 +29,16 @@ void writeLogEntry(const LogSettings& settings, const platform::LocalTime& time,
 
     FILE* file = std::fopen(fileName, "a+");
     if (file == nullptr) {
-        std::printf("Il file '%s' non e' stato aperto\n", fileName);
+        std::fprintf(platform::standardStream(platform::StandardStream::Output), "Il file '%s' non e' stato aperto\n",
+                     fileName);
         return;
     }
     // Prefix and message go through one stdio buffer, so they reach the file in one write.
     std::fputs(prefix, file);
     if (format != nullptr) std::vfprintf(file, format, args);
-    if (std::fclose(file) != 0) std::printf("Il file '%s' non e' stato chiuso\n", fileName);
+    if (std::fclose(file) != 0)
+        std::fprintf(platform::standardStream(platform::StandardStream::Output), "Il file '%s' non e' stato chiuso\n",
+                     fileName);
 }
 
 void writeLogEntryAt(const LogSettings& settings, const platform::LocalTime& time, uint32_t threadId, int level,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "codepage.h"
+#include "files.h"
 #include "tavo2.h"
 #include "tavo2_exports.h"
 
@@ -53,7 +54,41 @@ bool clearException(JNIEnv* env, int level, const char* format, ...) {
 
 const char* printable(const char* text) { return text != nullptr ? text : "(null)"; }
 
-// A zero-filled block of 4 x L + 4 bytes holding the modified UTF-8 bytes, L being the Java
+// The code point a 3-byte modified UTF-8 sequence at bytes writes when it is a surrogate
+// (ED A0..BF xx), 0 otherwise.
+unsigned long surrogateAt(const unsigned char* bytes) {
+    if (bytes[0] != 0xED || (bytes[1] & 0xE0) != 0xA0 || (bytes[2] & 0xC0) != 0x80) return 0;
+    return 0xD000 | ((bytes[1] & 0x3FUL) << 6) | (bytes[2] & 0x3FUL);
+}
+
+// The JVM's modified UTF-8 made standard, as the XML it carries declares and every host reads:
+// a surrogate pair (two 3-byte forms) becomes the character's four bytes, a lone surrogate
+// U+FFFD; everything else keeps its bytes. Never longer than what it was given.
+size_t standardUtf8(const unsigned char* modified, size_t length, unsigned char* out) {
+    size_t written = 0;
+    for (size_t at = 0; at < length;) {
+        unsigned long high = length - at >= 3 ? surrogateAt(modified + at) : 0;
+        if (high == 0) {
+            out[written++] = modified[at++];
+            continue;
+        }
+        unsigned long low = length - at >= 6 ? surrogateAt(modified + at + 3) : 0;
+        if (high <= 0xDBFF && low >= 0xDC00) {
+            unsigned long code = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+            out[written++] = static_cast<unsigned char>(0xF0 | (code >> 18));
+            out[written++] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+            out[written++] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            out[written++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            at += 6;
+        } else {
+            for (unsigned char replacement : {0xEF, 0xBF, 0xBD}) out[written++] = replacement;
+            at += 3;
+        }
+    }
+    return written;
+}
+
+// A zero-filled block of 4 x L + 4 bytes holding the text as standard UTF-8, L being the Java
 // string's length in UTF-16 units; null when the block cannot be had.
 char* copyUtfChars(JNIEnv* env, jstring text, const char* utf) {
     unsigned long long units = static_cast<unsigned long long>(env->GetStringLength(text));
@@ -63,7 +98,7 @@ char* copyUtfChars(JNIEnv* env, jstring text, const char* utf) {
     if (block == nullptr) return nullptr;
     size_t length = std::strlen(utf);
     if (length > size - 1) length = static_cast<size_t>(size - 1);
-    std::memcpy(block, utf, length);
+    standardUtf8(reinterpret_cast<const unsigned char*>(utf), length, reinterpret_cast<unsigned char*>(block));
     return block;
 }
 
@@ -82,8 +117,9 @@ char* echoReply(const char* servizio, const char* mittente, const char* messaggi
     char* block = static_cast<char*>(std::malloc(reply.size() + 1));
     if (block == nullptr) return nullptr;
     std::memcpy(block, reply.c_str(), reply.size() + 1);
-    std::printf("%s\n", block);
-    std::fflush(stdout);
+    std::FILE* output = platform::standardStream(platform::StandardStream::Output);
+    std::fprintf(output, "%s\n", block);
+    std::fflush(output);
     return block;
 }
 

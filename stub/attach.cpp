@@ -18,10 +18,10 @@ platform::LibraryHandle loadServiceClient() {
 bool stubProcessAttach() {
     stubLog(LOG_DEBUG, "DllStubMain.DLL_PROCESS_ATTACH.I\n");
     stubLog(LOG_DEBUG, "Version 3\n");
-    bool updated = applyPendingUpdate();
+    applyPendingUpdate();
     // Never released: the forwarding table points into it for the life of the process.
     platform::LibraryHandle serviceClient = loadServiceClient();
-    if (serviceClient == nullptr && updated && revertUnloadableUpdate()) serviceClient = loadServiceClient();
+    if (serviceClient == nullptr && rollBackUnloadableVersion()) serviceClient = loadServiceClient();
     if (serviceClient == nullptr) return false;
     resolveForwardingTable(serviceClient);
     stubLog(LOG_DEBUG, "DllStubMain.DLL_PROCESS_ATTACH.U\n");

@@ -11,9 +11,9 @@ void stubLog(int level, const char* format, ...) LOG_PRINTF_FORMAT(2, 3);
 // True when an update took the service client's place.
 bool applyPendingUpdate();
 
-// An update just swapped in that cannot be loaded gives way to the backup again; true when
-// the backup is back in place.
-bool revertUnloadableUpdate();
+// A service client that cannot be loaded, whoever installed it, gives way to the backup (it is
+// kept aside, not deleted); true when the backup is back in its place.
+bool rollBackUnloadableVersion();
 
 // Fills the forwarding table from the loaded service client, logging each entry found or missing.
 void resolveForwardingTable(platform::LibraryHandle serviceClient);

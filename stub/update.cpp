@@ -1,7 +1,13 @@
+// The self-update of the service client. Every step that looks at or changes the three files runs
+// under the update's lock, so one process at a time updates or rolls back; a process killed at
+// any step leaves the lock free (the system drops it with the process) and a folder the next
+// holder completes. The service client is only ever replaced in one step, never deleted: a host
+// loading it at any moment finds the old version or the new one.
+#include <cstring>
 #include <string>
-#include <vector>
 
 #include "fileops.h"
+#include "files.h"
 #include "stub.h"
 
 namespace {
@@ -10,37 +16,65 @@ const char kServiceFile[] = TAVO2_FILE;
 const char kUpdateFile[] = TAVO2UPD_FILE;
 const char kBackupFile[] = TAVO2BCK_FILE;
 
-// An empty update file is a probe, never a library. A young one may be another process's probe
-// or an update still being written; one older than this was left by a process that died.
-constexpr int64_t kStaleProbeSeconds = 10;
+// Longer than any update takes; a host that waits so long loads the service client as it is.
+constexpr int kLockWaitMilliseconds = 10000;
+
+std::string lockFileName() { return platform::privateName(kServiceFile, "lock"); }
+
+// Where a version that does not load is kept for the administrator.
+std::string rejectedFileName() { return platform::privateName(kServiceFile, "rejected"); }
 
 bool exists(const char* fileName) {
     platform::FileInfo info{};
     return platform::fileInfo(fileName, &info) == 0;
 }
 
-// Puts the backup back in place of the service client, so the following load still finds a
-// working one.
-bool restoreBackup() {
-    int code = platform::copyFileReplacing(kBackupFile, kServiceFile);
-    if (code != 0) stubLog(LOG_ERROR, "Ripristino di %s non riuscito: %d\n", kServiceFile, code);
-    return code == 0;
+// Known to be absent: a file that cannot be looked at is not taken for a missing one.
+bool missing(const char* fileName) {
+    platform::FileInfo info{};
+    return platform::fileInfo(fileName, &info) == platform::kErrorFileNotFound;
 }
 
-// An update interrupted after the service client was deleted left only the backup.
-bool serviceClientLost() { return !exists(kServiceFile) && exists(kBackupFile); }
+// The update's lock for as long as the object lives; held() false when it could not be had.
+struct UpdateLock {
+    platform::FileLock lock = 0;
+    int code;
+    UpdateLock() : code(platform::acquireFileLock(lockFileName().c_str(), kLockWaitMilliseconds, &lock)) {
+        if (code == platform::kErrorSharingViolation)
+            stubLog(LOG_ERROR, "Aggiornamento in corso in un altro processo: %s resta com'e'\n", kServiceFile);
+        else if (code != 0)
+            stubLog(LOG_ERROR, "%s non acquisito (%d): %s resta com'e'\n", lockFileName().c_str(), code, kServiceFile);
+    }
+    ~UpdateLock() {
+        if (held()) platform::releaseFileLock(lockFileName().c_str(), lock);
+    }
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+    bool held() const { return code == 0; }
+};
 
+// Side files of copies a killed holder was cut short in: nobody can use them.
+void removeAbandonedCopies() {
+    const std::string rejected = rejectedFileName();
+    for (const char* target : {kServiceFile, kBackupFile, rejected.c_str()}) {
+        std::string copy = platform::partialCopyName(target);
+        if (!exists(copy.c_str())) continue;
+        stubLog(LOG_ERROR, "%s lasciato da un processo interrotto: lo elimino\n", copy.c_str());
+        platform::deleteFile(copy.c_str());
+    }
+}
+
+// A service client deleted by hand or by an older stub leaves the backup alone: it goes back.
 void restoreLostServiceClient() {
-    if (!serviceClientLost()) return;
+    if (!missing(kServiceFile) || !exists(kBackupFile)) return;
     stubLog(LOG_ERROR, "%s mancante: ripristino %s\n", kServiceFile, kBackupFile);
-    // One that another process put in place meanwhile (its own restore, a completed update) stays.
     int code = platform::copyFileIfAbsent(kBackupFile, kServiceFile);
     if (code != 0 && code != platform::kErrorFileExists)
         stubLog(LOG_ERROR, "Ripristino di %s non riuscito: %d\n", kServiceFile, code);
 }
 
-// Whether the update file holds a library to install. A vanished one (another process took
-// it) and an empty one are nothing pending; an empty one left by a dead process is removed.
+// Whether the update file holds a library to install. An empty one is no library: a probe a
+// killed process left (it carries the probe's mark) is removed, any other is left alone.
 bool holdsUpdate() {
     platform::FileInfo info{};
     int code = platform::fileInfo(kUpdateFile, &info);
@@ -49,123 +83,105 @@ bool holdsUpdate() {
         return false;
     }
     if (info.size > 0) return true;
-    if (info.secondsSinceWrite < kStaleProbeSeconds) {
-        stubLog(LOG_ERROR, "%s vuoto: non e' un aggiornamento\n", kUpdateFile);
-    } else {
+    if (platform::isLeftoverProbe(kUpdateFile)) {
         stubLog(LOG_ERROR, "%s vuoto, lasciato da un processo interrotto: lo elimino\n", kUpdateFile);
         platform::deleteFile(kUpdateFile);
+    } else {
+        stubLog(LOG_ERROR, "%s vuoto: non e' un aggiornamento\n", kUpdateFile);
     }
     return false;
 }
 
-// The update, moved to a name of this process so that no other process acts on it meanwhile.
-bool claimUpdate(std::string& claim) {
-    claim = platform::processPrivateName(kUpdateFile);
-    int code = platform::renameFile(kUpdateFile, claim.c_str());
-    if (code == 0) return true;
-    if (code == platform::kErrorFileNotFound)
-        stubLog(LOG_DEBUG, "%s preso da un altro processo: nessun aggiornamento\n", kUpdateFile);
-    else
-        stubLog(LOG_ERROR, "%s non acquisito (%d): aggiornamento rimandato\n", kUpdateFile, code);
-    return false;
-}
-
-// A claim whose process died before installing it (a crash, a kill) waits again as the update.
-// An update placed since supersedes it: it is removed, so it can never be installed over that one.
-void recoverAbandonedClaims() {
-    std::vector<std::string> claims;
-    int code = platform::abandonedPrivateNames(kUpdateFile, &claims);
-    if (code != 0) stubLog(LOG_ERROR, "Ricerca degli aggiornamenti interrotti non riuscita (%d)\n", code);
-    for (const std::string& claim : claims) {
-        code = platform::renameFile(claim.c_str(), kUpdateFile);
-        platform::FileInfo pending{};
-        if (code == 0) {
-            stubLog(LOG_ERROR, "%s lasciato da un processo interrotto: di nuovo in attesa come %s\n", claim.c_str(),
-                    kUpdateFile);
-        } else if (code == platform::kErrorFileExists && platform::fileInfo(kUpdateFile, &pending) == 0 &&
-                   pending.size > 0) {
-            stubLog(LOG_ERROR, "%s superato da un nuovo %s: lo elimino\n", claim.c_str(), kUpdateFile);
-            platform::deleteFile(claim.c_str());
-        } else if (code != platform::kErrorFileNotFound) {
-            stubLog(LOG_ERROR, "%s non recuperato (%d)\n", claim.c_str(), code);
-        }
+// Saves the service client as the backup; false when it cannot be, the update staying pending.
+// Without a service client the backup already holds the version the update replaces: *lost is
+// set, and the update must then take a name that is free, never one that turns out taken.
+bool backUp(bool* lost) {
+    *lost = missing(kServiceFile) && exists(kBackupFile);
+    if (*lost) {
+        stubLog(LOG_ERROR, "%s mancante: completo l'aggiornamento interrotto\n", kServiceFile);
+        return true;
     }
-}
-
-// Copies a process was cut short in left side files behind; nobody can use them.
-void removeAbandonedCopies() {
-    for (const char* target : {kServiceFile, kBackupFile}) {
-        std::vector<std::string> copies;
-        if (platform::abandonedPrivateNames(platform::partialCopyName(target).c_str(), &copies) != 0) continue;
-        for (const std::string& copy : copies) {
-            stubLog(LOG_ERROR, "%s lasciato da un processo interrotto: lo elimino\n", copy.c_str());
-            platform::deleteFile(copy.c_str());
-        }
-    }
-}
-
-// The claimed update goes back to wait for a later load.
-void releaseClaim(const std::string& claim) {
-    int code = platform::renameFile(claim.c_str(), kUpdateFile);
-    if (code != 0) stubLog(LOG_ERROR, "%s non riportato in %s: %d\n", claim.c_str(), kUpdateFile, code);
-}
-
-// Saves the service client as the backup and deletes it; false, with both left as they were,
-// when either cannot be done.
-bool backUpAndDelete() {
     stubLog(LOG_DEBUG, "Trovato %s. Copio il file %s in %s...\n", kUpdateFile, kServiceFile, kBackupFile);
     if (platform::copyFileReplacing(kServiceFile, kBackupFile) != 0) {
         stubLog(LOG_DEBUG, "%s backup Error, impossibile aggiornare la DLL!\n", kServiceFile);
         return false;
     }
     stubLog(LOG_DEBUG, "%s backup OK; cancello %s....\n", kServiceFile, kServiceFile);
-    int code = platform::deleteFile(kServiceFile);
-    // Another host may have it in use: it stays intact.
-    if (code != 0)
-        stubLog(LOG_ERROR, "Cancellazione di %s non riuscita (%d): aggiornamento rimandato\n", kServiceFile, code);
-    return code == 0;
+    return true;
 }
 
-// True when the claimed update took the service client's place.
-bool installClaimedUpdate(const std::string& claim) {
-    if (serviceClientLost()) {
-        stubLog(LOG_ERROR, "%s mancante: completo l'aggiornamento interrotto\n", kServiceFile);
-    } else if (!backUpAndDelete()) {
-        releaseClaim(claim);
+// True when the update took the service client's place. It replaces it in one step; where the
+// system refuses (Windows, while another host has it loaded) the update stays pending.
+bool install() {
+    bool lost = false;
+    if (!backUp(&lost)) return false;
+    stubLog(LOG_DEBUG, "Rinomino %s in %s....\n", kUpdateFile, kServiceFile);
+    int code =
+        lost ? platform::renameFile(kUpdateFile, kServiceFile) : platform::replaceFile(kUpdateFile, kServiceFile);
+    if (code == 0) return true;
+    stubLog(LOG_ERROR, "Aggiornamento di %s non riuscito (%d): aggiornamento rimandato\n", kServiceFile, code);
+    return false;
+}
+
+// The probe and, when an update is pending, its installation.
+bool probeAndInstall() {
+    platform::ProbeHandle probe = 0;
+    int probeCode = platform::createProbe(kUpdateFile, &probe);
+    if (probeCode == 0) {
+        stubLog(LOG_DEBUG, "Elimino %s..\n", kUpdateFile);
+        platform::removeProbe(kUpdateFile, probe);
         return false;
     }
-    stubLog(LOG_DEBUG, "Rinomino %s in %s....\n", kUpdateFile, kServiceFile);
-    int code = platform::renameFile(claim.c_str(), kServiceFile);
-    if (code == 0) return true;
-    stubLog(LOG_ERROR, "Aggiornamento di %s non riuscito (rinomina=%d)\n", kServiceFile, code);
-    restoreLostServiceClient();
-    releaseClaim(claim);
-    return false;
+    stubLog(LOG_DEBUG, "%s: CreateFile=%d\n", kUpdateFile, probeCode);
+    return probeCode == platform::kErrorFileExists && holdsUpdate() && install();
+}
+
+// Whether the two files hold the same bytes; false when either cannot be read.
+bool sameContents(const char* one, const char* other) {
+    platform::FileHandle files[2] = {platform::kNoFile, platform::kNoFile};
+    bool same = platform::openCurrentDirectoryFile(one, &files[0]) == 0 &&
+                platform::openCurrentDirectoryFile(other, &files[1]) == 0;
+    char chunks[2][16384];
+    while (same) {
+        size_t got[2] = {0, 0};
+        for (int i = 0; i < 2 && same; ++i) {
+            // Fill the chunk, so both files are compared in the same steps.
+            while (same && got[i] < sizeof chunks[i]) {
+                size_t read = 0;
+                same = platform::readFileChunk(files[i], chunks[i] + got[i], sizeof chunks[i] - got[i], &read) == 0;
+                if (read == 0) break;
+                got[i] += read;
+            }
+        }
+        same = same && got[0] == got[1] && std::memcmp(chunks[0], chunks[1], got[0]) == 0;
+        if (got[0] == 0) break;
+    }
+    platform::closeFile(files[0]);
+    platform::closeFile(files[1]);
+    return same;
 }
 
 }  // namespace
 
 bool applyPendingUpdate() {
-    recoverAbandonedClaims();
+    UpdateLock lock;
+    if (!lock.held()) return false;
     removeAbandonedCopies();
-    int probeCode = platform::createNewFile(kUpdateFile);
-    if (probeCode == 0) {
-        stubLog(LOG_DEBUG, "Elimino %s..\n", kUpdateFile);
-        platform::deleteFile(kUpdateFile);
-        restoreLostServiceClient();
-        return false;
-    }
-    stubLog(LOG_DEBUG, "%s: CreateFile=%d\n", kUpdateFile, probeCode);
-    if (probeCode != platform::kErrorFileExists) return false;
-    std::string claim;
-    if (!holdsUpdate() || !claimUpdate(claim)) {
-        restoreLostServiceClient();
-        return false;
-    }
-    return installClaimedUpdate(claim);
+    bool installed = probeAndInstall();
+    restoreLostServiceClient();
+    return installed;
 }
 
-bool revertUnloadableUpdate() {
-    stubLog(LOG_ERROR, "%s aggiornato non caricabile: ripristino %s\n", kServiceFile, kBackupFile);
-    return restoreBackup();
+bool rollBackUnloadableVersion() {
+    UpdateLock lock;
+    if (!lock.held()) return false;
+    // Another host may have rolled back meanwhile; then the service client is the backup.
+    if (!exists(kBackupFile) || sameContents(kServiceFile, kBackupFile)) return false;
+    std::string rejected = rejectedFileName();
+    stubLog(LOG_ERROR, "%s non caricabile: lo conservo come %s e ripristino %s\n", kServiceFile, rejected.c_str(),
+            kBackupFile);
+    int code = platform::copyFileReplacing(kServiceFile, rejected.c_str());
+    if (code == 0) code = platform::copyFileReplacing(kBackupFile, kServiceFile);
+    if (code != 0) stubLog(LOG_ERROR, "Ripristino di %s non riuscito: %d\n", kServiceFile, code);
+    return code == 0;
 }

@@ -244,18 +244,27 @@ TEST_F(JvmHostTest, ResponsesThatFailHalfwayAndUnusualArguments) {
                            "sendS",
                            "OK",
                            "\xE8",
-                           ""});
+                           "",
+                           "sendS",
+                           "OK",
+                           "m",
+                           "caff\xC3\xA8 \xF0\x9F\x98\x80"});
     ASSERT_EQ(run.exitCode, 0) << run.logText;
-    EXPECT_EQ(run.results,
-              (Strings{"start=1", "sendMessageS=NULL status=-1 error=12345", "sendMessageS=NULL status=0 error=12345",
-                       "sendMessageS=NULL status=-1 error=0", "sendMessageA=NULL status=-1 error=0",
-                       "sendMessageS=NULL status=0 error=12345", "sendMessageS=NULL status=0 error=12345",
-                       "sendMessageS=NULL status=12345 error=12345", "sendMessageS=NULL status=12345 error=12345",
-                       "sendMessageS=<r metodo='sendMessageS' servizio='OK' mittente='m'>x|0078</r> status=12345 "
-                       "error=12345",
-                       // A lone code-page byte is not modified UTF-8: it goes through the conversion.
-                       "sendMessageS=<r metodo='sendMessageS' servizio='OK' mittente='\xEF\xBF\xBD'>|</r> status=-1 "
-                       "error=0"}));
+    EXPECT_EQ(
+        run.results,
+        (Strings{"start=1", "sendMessageS=NULL status=-1 error=12345", "sendMessageS=NULL status=0 error=12345",
+                 "sendMessageS=NULL status=-1 error=0", "sendMessageA=NULL status=-1 error=0",
+                 "sendMessageS=NULL status=0 error=12345", "sendMessageS=NULL status=0 error=12345",
+                 "sendMessageS=NULL status=12345 error=12345", "sendMessageS=NULL status=12345 error=12345",
+                 "sendMessageS=<r metodo='sendMessageS' servizio='OK' mittente='m'>x|0078</r> status=12345 "
+                 "error=12345",
+                 // A lone code-page byte is not modified UTF-8: it goes through the conversion.
+                 "sendMessageS=<r metodo='sendMessageS' servizio='OK' mittente='\xEF\xBF\xBD'>|</r> status=-1 "
+                 "error=0",
+                 // The reply is standard UTF-8: a character beyond the 16-bit range in four bytes,
+                 // not the six of a surrogate pair in modified UTF-8.
+                 "sendMessageS=<r metodo='sendMessageS' servizio='OK' mittente='m'>caff\xC3\xA8 \xF0\x9F\x98\x80|0063 "
+                 "0061 0066 0066 00E8 0020 D83D DE00</r> status=-1 error=0"}));
     auto& log = run.log;
     EXPECT_RUN(log, E("Metodo getErrorNumber non trovato\n"),
                D("sendMessageS.U servizio='ERRNUM_THROWS', mittente='m'\n"));

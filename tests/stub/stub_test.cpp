@@ -217,56 +217,58 @@ TEST_F(StubInstallation, UnwritableDirectoryLoadsTheInstalledVersionUnchanged) {
     EXPECT_EQ("", readDailyLogs("tavobridge_"));
 }
 
-// In a sticky directory a process cannot move files of another owner. An update it cannot
-// claim stays pending and nothing else is touched; a service client it cannot delete (in use,
-// or another owner's) stays as it is, and the claimed update goes back to wait for a later load.
+// In a sticky directory a process cannot move files of another owner: an update it cannot
+// move, or a service client it cannot replace (another owner's, or in use on Windows), stays as
+// it is, and the update waits for a later load.
 TEST_F(StubInstallation, UpdateThatCannotBeSwappedStaysPending) {
     if (!runningAsRoot()) GTEST_SKIP() << "needs root to give files another owner";
-    copyFile(SERVICE_PATH, kService);
-    copyFile(VARIANT_PATH, kUpdate);
-    handToNobody(kService);
-    ASSERT_EQ(0, chmod(".", 01777));
-    expectInstalledVersionKept(loadedVersion({true, false}));
-    EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
-    EXPECT_FALSE(fileExists(kBackup));
-    std::vector<std::string> expected =
-        concat(kAttachStart, {"DEBUG " + kUpdate + ": CreateFile=80\n",
-                              "ERROR " + kUpdate + " non acquisito (5): aggiornamento rimandato\n"});
-    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
-
-    // Now the update is the process's own and the service client is not.
-    ASSERT_EQ(0, chmod(".", 0755));
-    forgetLog();
-    copyFile(SERVICE_PATH, kService + ".new");
-    ASSERT_EQ(0, rename((kService + ".new").c_str(), kService.c_str()));
-    handToNobody(kUpdate);
-    ASSERT_EQ(0, chmod(".", 01777));
-    expectInstalledVersionKept(loadedVersion({true, false}));
-    EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
-    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
-    expected = concat(kAttachStart, swapLines());
-    expected.pop_back();
-    expected.push_back("ERROR Cancellazione di " + kService + " non riuscita (5): aggiornamento rimandato\n");
-    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
+    std::vector<std::string> expected = concat(kAttachStart, swapLines());
+    expected.push_back("ERROR Aggiornamento di " + kService + " non riuscito (5): aggiornamento rimandato\n");
+    expected = concat(concat(expected, resolvedLines("OK")), kAttachEnd);
+    // First the service client is the process's own and the update is not, then the other way.
+    for (bool updateIsOwn : {false, true}) {
+        ScratchDirectory caseDirectory;
+        SetUp();
+        copyFile(SERVICE_PATH, kService);
+        copyFile(VARIANT_PATH, kUpdate);
+        handToNobody(updateIsOwn ? kUpdate : kService);
+        ASSERT_EQ(0, chmod(".", 01777));
+        expectInstalledVersionKept(loadedVersion({true, false}));
+        ASSERT_EQ(0, chmod(".", 0755));
+        EXPECT_EQ(readFile(VARIANT_PATH), readFile(kUpdate));
+        EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
+        EXPECT_EQ(expected, logEntries());
+    }
 }
 
-// An update that is no loadable library gives way to the backup again, so the installation
-// keeps working (the bad file is not retried).
+// A service client that is no loadable library gives way to the backup again, so the
+// installation keeps working; it is kept aside for the administrator. Whichever host meets it
+// first does so: the one that installed it, or (a) the next, when that one died before.
 TEST_F(StubInstallation, UnloadableUpdateIsRevertedToTheBackup) {
-    copyFile(SERVICE_PATH, kService);
-    writeFile(kUpdate, "not a library");
-    expectInstalledVersionKept(loadedVersion());
-    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
-    EXPECT_FALSE(fileExists(kUpdate));
+    const std::string rejected = platform::privateName(kService.c_str(), "rejected");
+    for (bool installedByThisHost : {true, false}) {
+        ScratchDirectory caseDirectory;
+        SetUp();
+        copyFile(SERVICE_PATH, installedByThisHost ? kService : kBackup);
+        writeFile(installedByThisHost ? kUpdate : kService, "not a library");
+        expectInstalledVersionKept(loadedVersion());
+        EXPECT_EQ(readFile(SERVICE_PATH), readFile(kBackup));
+        EXPECT_EQ("not a library", readFile(rejected));
+        EXPECT_FALSE(fileExists(kUpdate));
 
-    std::vector<std::string> expected = concat(kAttachStart, swapLines());
-    std::vector<std::string> entries = logEntries();
-    ASSERT_GT(entries.size(), expected.size() + 1);
-    EXPECT_EQ(0u, entries[expected.size()].rfind("ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : ", 0));
-    expected.push_back(entries[expected.size()]);
-    expected.push_back("ERROR DllStubMain.DLL_PROCESS_ATTACH, dlerror: ./" + kService + ": file too short\n");
-    expected.push_back("ERROR " + kService + " aggiornato non caricabile: ripristino " + kBackup + "\n");
-    EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), entries);
+        std::vector<std::string> expected =
+            concat(kAttachStart,
+                   installedByThisHost ? swapLines() : std::vector<std::string>{"DEBUG Elimino " + kUpdate + "..\n"});
+        std::vector<std::string> entries = logEntries();
+        ASSERT_GT(entries.size(), expected.size() + 1);
+        EXPECT_EQ(0u,
+                  entries[expected.size()].rfind("ERROR DllStubMain.DLL_PROCESS_ATTACH, hGetProcIDDLL == NULL : ", 0));
+        expected.push_back(entries[expected.size()]);
+        expected.push_back("ERROR DllStubMain.DLL_PROCESS_ATTACH, dlerror: ./" + kService + ": file too short\n");
+        expected.push_back("ERROR " + kService + " non caricabile: lo conservo come " + rejected + " e ripristino " +
+                           kBackup + "\n");
+        EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), entries) << installedByThisHost;
+    }
 }
 
 // An empty update file is a probe of another process starting at the same moment (or one a
@@ -295,11 +297,11 @@ TEST_F(StubInstallation, VanishedUpdateLeavesTheServiceClientAlone) {
     EXPECT_EQ(concat(concat(expected, resolvedLines("OK")), kAttachEnd), logEntries());
 }
 
-// An empty update file older than a few seconds is a probe a crashed process left behind.
+// An empty update file with the probe's mark is a probe a killed process left behind.
 TEST_F(StubInstallation, StaleEmptyProbeIsRemoved) {
     copyFile(SERVICE_PATH, kService);
     writeFile(kUpdate, "");
-    std::filesystem::last_write_time(kUpdate, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60));
+    ASSERT_EQ(0, chmod(kUpdate.c_str(), 0));
     expectInstalledVersionKept(loadedVersion());
     EXPECT_FALSE(fileExists(kUpdate));
     EXPECT_FALSE(fileExists(kBackup));
@@ -346,74 +348,43 @@ TEST_F(StubInstallation, InterruptedUpdateIsCompletedOrRolledBack) {
     }
 }
 
-// An update claimed by a process that ended before installing it (killed, or unable to give
-// the claim back) waits again as the update; a newer update placed since supersedes it. The
-// claim of a running process is left alone.
-TEST_F(StubInstallation, UpdateClaimedByAnEndedProcessIsTakenUpAgain) {
+// Files the stub did not make are never touched, whatever their names look like: an
+// administrator's dated copy of an update, copies named like the private names of older stubs.
+TEST_F(StubInstallation, FilesTheStubDidNotMakeAreNeverTouched) {
     pid_t ended = fork();
     if (ended == 0) _exit(0);
     ASSERT_EQ(ended, waitpid(ended, nullptr, 0));
-    const std::string endedClaim = kUpdate + "." + std::to_string(ended);
-    const std::string runningClaim = kUpdate + "." + std::to_string(getpid());
-    struct Case {
-        const char* name;
-        bool serviceThere;
-        std::string claim, claimed, pending;  // the claim's name, what it holds, the update file
-        const char* build;
-        std::vector<std::string> attachLines;
-    };
-    const std::string recovered =
-        "ERROR " + endedClaim + " lasciato da un processo interrotto: di nuovo in attesa come " + kUpdate + "\n";
-    const Case cases[] = {
-        {"ended before the swap", true, endedClaim, VARIANT_PATH, "", "variant", concat({recovered}, swapLines())},
-        {"ended after the delete",
-         false,
-         endedClaim,
-         VARIANT_PATH,
-         "",
-         "variant",
-         {recovered, "DEBUG " + kUpdate + ": CreateFile=80\n",
-          "ERROR " + kService + " mancante: completo l'aggiornamento interrotto\n",
-          "DEBUG Rinomino " + kUpdate + " in " + kService + "....\n"}},
-        {"superseded by a newer update", true, endedClaim, PARTIAL_PATH, VARIANT_PATH, "variant",
-         concat({"ERROR " + endedClaim + " superato da un nuovo " + kUpdate + ": lo elimino\n"}, swapLines())},
-        {"still running", true, runningClaim, VARIANT_PATH, "", "ordinary", {"DEBUG Elimino " + kUpdate + "..\n"}},
-    };
-    for (const Case& each : cases) {
-        ScratchDirectory caseDirectory;
-        SetUp();
-        if (each.serviceThere) copyFile(SERVICE_PATH, kService);
-        if (!each.serviceThere) copyFile(SERVICE_PATH, kBackup);
-        copyFile(each.claimed, each.claim);
-        if (!each.pending.empty()) copyFile(each.pending, kUpdate);
-        ProgramRun run = host({"getCodiceTAVO", "build"});
-        EXPECT_NE(std::string::npos, run.report.find("\nbuild=" + std::string(each.build) + "\n")) << each.name << "\n"
-                                                                                                   << run.report;
-        EXPECT_TRUE(readFile(std::string(each.build) == "variant" ? VARIANT_PATH : SERVICE_PATH) == readFile(kService))
-            << each.name;
-        EXPECT_EQ(std::string(each.build) != "variant", fileExists(each.claim)) << each.name;
-        EXPECT_FALSE(fileExists(kUpdate)) << each.name;
-        EXPECT_EQ(concat(concat(concat(kAttachStart, each.attachLines), resolvedLines("OK")), kAttachEnd), logEntries())
-            << each.name;
-    }
+    const std::vector<std::string> foreign = {kUpdate + ".20240315", kUpdate + "." + std::to_string(ended),
+                                              kService + ".part." + std::to_string(ended),
+                                              kBackup + ".part." + std::to_string(ended)};
+    copyFile(SERVICE_PATH, kService);
+    for (const std::string& name : foreign) copyFile(VARIANT_PATH, name);
+    ProgramRun run = host({"getCodiceTAVO", "build"});
+    EXPECT_NE(std::string::npos, run.report.find("\nbuild=ordinary\n")) << run.report;
+    EXPECT_EQ(readFile(SERVICE_PATH), readFile(kService));
+    for (const std::string& name : foreign) EXPECT_EQ(readFile(VARIANT_PATH), readFile(name)) << name;
+    EXPECT_FALSE(fileExists(kUpdate));
+    EXPECT_FALSE(fileExists(kBackup));
+    EXPECT_EQ(
+        concat(concat(concat(kAttachStart, {"DEBUG Elimino " + kUpdate + "..\n"}), resolvedLines("OK")), kAttachEnd),
+        logEntries());
 }
 
-// Side files of copies a process was cut short in are removed once it has ended; those of a
-// running process stay.
-TEST_F(StubInstallation, CopiesCutShortByAnEndedProcessAreRemoved) {
+// What an updating process killed at any step leaves (its lock file, copies cut short) is
+// removed by the next load: the lock is the system's and ends with its holder.
+TEST_F(StubInstallation, WhatAKilledUpdaterLeftIsRemoved) {
     pid_t ended = fork();
     if (ended == 0) _exit(0);
     ASSERT_EQ(ended, waitpid(ended, nullptr, 0));
-    const std::string serviceCopy = platform::partialCopyName(kService.c_str()) + "." + std::to_string(ended);
-    const std::string backupCopy = platform::partialCopyName(kBackup.c_str()) + "." + std::to_string(ended);
-    const std::string runningCopy = platform::partialCopyName(kService.c_str()) + "." + std::to_string(getpid());
+    const std::string lock = platform::privateName(kService.c_str(), "lock");
+    const std::string serviceCopy = platform::partialCopyName(kService.c_str());
+    const std::string backupCopy = platform::partialCopyName(kBackup.c_str());
     copyFile(SERVICE_PATH, kService);
-    for (const std::string& copy : {serviceCopy, backupCopy, runningCopy}) copyFile(PARTIAL_PATH, copy);
+    writeFile(lock, std::to_string(ended) + "\n");
+    for (const std::string& copy : {serviceCopy, backupCopy}) writeFile(copy, readFile(PARTIAL_PATH).substr(0, 999));
     ProgramRun run = loadedVersion();
     EXPECT_EQ(kServiceLoaded, run.report);
-    EXPECT_FALSE(fileExists(serviceCopy));
-    EXPECT_FALSE(fileExists(backupCopy));
-    EXPECT_TRUE(fileExists(runningCopy));
+    for (const std::string& name : {lock, serviceCopy, backupCopy}) EXPECT_FALSE(fileExists(name)) << name;
     std::vector<std::string> removed = {"ERROR " + serviceCopy + " lasciato da un processo interrotto: lo elimino\n",
                                         "ERROR " + backupCopy + " lasciato da un processo interrotto: lo elimino\n",
                                         "DEBUG Elimino " + kUpdate + "..\n"};

@@ -4,16 +4,24 @@
 // Then a clean process with the product stub must load a working service client, the old
 // version or the new, and the folder must still hold what it should: no version lost, the
 // update installed or still pending. Runs without a JVM keep leak checks on.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <random>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fileops.h"
@@ -41,8 +49,8 @@ const std::vector<std::string> kFailures = {"denied", "exists", "missing", "nome
 struct StartingState {
     const char* name;
     std::string service, update, backup;  // what lies under each name; "" for nothing
-    bool claimedByDeadProcess = false;    // the update lies under the claim of a process that died
-    bool staleProbe = false;              // an empty update file a dead process left, a minute old
+    bool leftByKilledHolder = false;      // a killed holder's lock file and copies cut short lie there
+    bool leftoverProbe = false;           // the update file is a probe a killed process left
 };
 
 void PrintTo(const StartingState& state, std::ostream* out) { *out << state.name; }
@@ -65,7 +73,7 @@ long deadProcess() {
 
 struct Folder {
     std::string service, update, backup;  // "old", "new", "earlier", "empty", "" (none), "?" (other)
-    std::vector<std::string> strayFiles;  // claims of ended processes, side files of copies
+    std::vector<std::string> strayFiles;  // the update's own files (lock, side files, rejected version)
 };
 
 std::string contentOf(const std::string& name) {
@@ -79,13 +87,10 @@ std::string contentOf(const std::string& name) {
 
 Folder folderNow() {
     Folder folder{contentOf(kService), contentOf(kUpdate), contentOf(kBackup), {}};
-    // Every process of the case has ended: a claim left now belongs to a dead one.
+    // Every process of the case has ended: none of the update's own files has a use now.
     for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
         std::string name = entry.path().filename().string();
-        bool claim = platform::privateNameOwner(name, kUpdate.c_str()) != 0;
-        bool sideFile = platform::privateNameOwner(name, platform::partialCopyName(kService.c_str()).c_str()) != 0 ||
-                        platform::privateNameOwner(name, platform::partialCopyName(kBackup.c_str()).c_str()) != 0;
-        if (claim || sideFile) folder.strayFiles.push_back(name);
+        if (name.find(platform::kPrivateMark) != std::string::npos) folder.strayFiles.push_back(name);
     }
     return folder;
 }
@@ -125,12 +130,15 @@ protected:
         for (const fs::directory_entry& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
         if (!state.service.empty()) copyFile(state.service, kService);
         if (!state.backup.empty()) copyFile(state.backup, kBackup);
-        if (!state.update.empty())
-            copyFile(state.update,
-                     state.claimedByDeadProcess ? kUpdate + "." + std::to_string(deadProcess()) : kUpdate);
-        if (state.staleProbe) {
+        if (!state.update.empty()) copyFile(state.update, kUpdate);
+        if (state.leftByKilledHolder) {
+            writeFile(platform::privateName(kService.c_str(), "lock"), std::to_string(deadProcess()) + "\n");
+            writeFile(platform::partialCopyName(kService.c_str()), readFile(kNew).substr(0, 4096));
+            writeFile(platform::partialCopyName(kBackup.c_str()), readFile(kOld).substr(0, 4096));
+        }
+        if (state.leftoverProbe) {
             writeFile(kUpdate, "");
-            fs::last_write_time(kUpdate, fs::file_time_type::clock::now() - std::chrono::minutes(1));
+            fs::permissions(kUpdate, fs::perms::none);
         }
     }
 
@@ -171,6 +179,10 @@ protected:
         std::string context = std::string(state.name) + ", plan " + plan;
         ProgramRun faulted = load(FAULT_STUB_PATH, plan, {"descriptors", "getCodiceTAVO", "build"});
         Journal journal = readJournal();
+        // A failed load (the seam's stand-in for a version that does not load) makes the stub
+        // give the service client up for the backup, whatever that holds: the one case in which
+        // the installed version is gone afterwards (kept aside).
+        bool updateGivenUp = readDailyLogs("tavobridge_").find(" non caricabile: ") != std::string::npos;
         bool killed = journal.lastAction().rfind("kill-", 0) == 0;
         if (killed) {
             EXPECT_EQ(SIGKILL, faulted.signal) << context;
@@ -178,23 +190,11 @@ protected:
             // Exit status 0: no leak, no sanitizer report (those land in stderr.log).
             EXPECT_EQ(0, faulted.exitStatus) << context << "\n" << faulted.report << readFile("stderr.log");
             std::string served = servedBy(faulted.report);
-            expectDescriptors(faulted, !served.empty(), context);
-            EXPECT_NE("earlier", served) << context;
+            expectDescriptors(faulted, served == "old" || served == "new", context);
+            if (!updateGivenUp) EXPECT_NE("earlier", served) << context;
         }
-        // A failed load right after an install makes the stub give the update up for the
-        // backup: the one case in which the new version is gone afterwards.
-        bool updateGivenUp =
-            readDailyLogs("tavobridge_").find(" aggiornato non caricabile: ripristino ") != std::string::npos;
 
         ProgramRun clean = load(STUB_PATH, "", {"descriptors", "getCodiceTAVO", "build"});
-        // A probe the faulted run left stands in the way of a claim it left: the update still
-        // waits, and loads once the probe is stale (removed by one, the claim taken by the next)
-        // install it.
-        if (!folderNow().strayFiles.empty() && contentOf(kUpdate) == "empty") {
-            fs::last_write_time(kUpdate, fs::file_time_type::clock::now() - std::chrono::minutes(1));
-            for (int later = 0; later < 2; ++later)
-                clean = load(STUB_PATH, "", {"descriptors", "getCodiceTAVO", "build"});
-        }
         fs::remove(kJournal);
         Folder after = folderNow();
         context += "\nafterwards: " + describe(after) + "\nfaulted run:\n" + joined(journal.lines);
@@ -203,17 +203,96 @@ protected:
         if (updateGivenUp) {
             EXPECT_TRUE(served == "old" || served == "new") << context << "\n" << clean.report;
         } else {
-            EXPECT_EQ(holdsNew ? "new" : "old", served) << context << "\n" << clean.report;
+            std::string installed = label(state.service.empty() ? state.backup : state.service);
+            EXPECT_EQ(holdsNew ? "new" : installed, served) << context << "\n" << clean.report;
         }
         expectDescriptors(clean, true, context);
         EXPECT_EQ(served, after.service) << context;
+        // The version given up is kept aside for the administrator.
+        if (updateGivenUp) {
+            auto rejected = std::find(after.strayFiles.begin(), after.strayFiles.end(),
+                                      platform::privateName(kService.c_str(), "rejected"));
+            if (rejected != after.strayFiles.end()) after.strayFiles.erase(rejected);
+        }
         // The update is installed or waits; an empty file left by a probe is no update.
         EXPECT_TRUE(after.update == "" || after.update == "empty") << context;
-        if (served == "new") {
+        if (served == "new" && !updateGivenUp) {
             EXPECT_EQ("old", after.backup) << context;
         }
         EXPECT_TRUE(after.strayFiles.empty()) << context;
         return journal;
+    }
+
+    // The index of the first operation past the plan's last whose journal text ("<operation>
+    // <file>[ <target>]") starts with `operation` and, if given, has that target, in a run of
+    // the fault stub with the plan on the state; 0 for none.
+    long operationIndex(const StartingState& state, const std::string& plan, const std::string& operation,
+                        const std::string& target = "") {
+        Journal journal = runCase(state, plan);
+        long after = plan.empty() ? 0 : std::stol(plan.substr(plan.rfind(',') + 1));
+        for (const std::string& line : journal.lines) {
+            std::istringstream words(line);
+            long index = 0;
+            std::string name, file, onto;
+            words >> index >> name >> file >> onto;
+            std::string text = line.substr(line.find(' ') + 1);
+            if (index > after && text.rfind(operation, 0) == 0 && (target.empty() || onto == target)) return index;
+        }
+        return 0;
+    }
+
+    // A host started in the background with the stub and plan given, its journal its own.
+    struct HeldHost {
+        std::string name, journal;
+        pid_t pid;
+        int report;
+        // Until the journal shows the plan's hold reached; false after 20 s.
+        bool waitForHold() {
+            for (int waited = 0; waited < 2000; ++waited) {
+                if (readFile(journal).find(" hold\n") != std::string::npos) return true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            return false;
+        }
+        ProgramRun finish() {
+            std::string text;
+            char buffer[512];
+            for (ssize_t got; (got = read(report, buffer, sizeof buffer)) != 0;) {
+                if (got < 0 && errno == EINTR) continue;
+                if (got < 0) break;
+                text.append(buffer, static_cast<size_t>(got));
+            }
+            close(report);
+            int status = 0;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            fs::remove(journal);
+            return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
+        }
+    };
+
+    // The stub link is read once the host opens it; the hold comes later, so the link may
+    // change for the next host once the previous one holds or has had time to load.
+    HeldHost startHost(const std::string& stubPath, const std::string& plan, const std::string& name) {
+        fs::remove(kStub);
+        fs::create_symlink(stubPath, kStub);
+        HeldHost host{name, fs::absolute("journal_" + name).string(), -1, -1};
+        int channel[2];
+        if (pipe(channel) != 0) throw std::runtime_error("pipe failed");
+        host.pid = fork();
+        if (host.pid < 0) throw std::runtime_error("fork failed");
+        if (host.pid == 0) {
+            close(channel[0]);
+            if (dup2(channel[1], 3) < 0) _exit(126);
+            setenv("VANTREL_FAULT_PLAN", plan.c_str(), 1);
+            setenv("VANTREL_FAULT_JOURNAL", host.journal.c_str(), 1);
+            setenv("VANTREL_FAULT_HOLD_MS", "4000", 1);
+            execl(HOST_PATH, HOST_PATH, "getCodiceTAVO", "build", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(channel[1]);
+        host.report = channel[0];
+        return host;
     }
 
     static std::string joined(const std::vector<std::string>& lines) {
@@ -275,9 +354,9 @@ std::vector<StartingState> startingStates() {
         {"UpdatePendingWithEarlierBackup", kOld, kNew, kEarlier},
         {"ServiceClientLostBackupLeft", "", "", kOld},
         {"ServiceClientLostUpdatePending", "", kNew, kOld},
-        {"StaleProbe", kOld, "", "", false, true},
-        {"ClaimLeftBehind", kOld, kNew, "", true},
-        {"ClaimLeftAfterTheDelete", "", kNew, kOld, true},
+        {"LeftoverProbe", kOld, "", "", false, true},
+        {"LeftByKilledHolder", kOld, kNew, "", true},
+        {"LeftByKilledHolderWithoutServiceClient", "", kNew, kOld, true},
     };
 }
 
@@ -285,39 +364,247 @@ INSTANTIATE_TEST_SUITE_P(StartingStates, UpdateFaults, ::testing::ValuesIn(start
                          [](const ::testing::TestParamInfo<StartingState>& info) { return info.param.name; });
 
 // Faults the sweep found, each pinned to the operation it hits (so a change in the count of
-// operations cannot move it): a process that dies holding the claim, and one whose delete of
-// the service client fails and that then cannot give the claim back, used to leave the update
-// under a claim nothing ever took up again.
-TEST_F(UpdateFaultRuns, UpdateClaimedByAnEndedProcessIsStillInstalled) {
+// operations cannot move it): a process killed or failing at any step of an install leaves the
+// update pending or installed, never lost.
+TEST_F(UpdateFaultRuns, UpdateInterruptedByAKillOrAFailureIsStillInstalled) {
     struct Step {
         const char* operation;  // the journal's "<operation> <file>..." text the step hits first
         const char* action;
     };
     const std::vector<std::vector<Step>> cases = {
-        {{"rename " TAVO2UPD_FILE " " TAVO2UPD_FILE ".", "kill-after"}},
-        {{"delete " TAVO2_FILE, "denied"}, {"rename " TAVO2UPD_FILE ".", "kill-before"}},
-        {{"delete " TAVO2_FILE, "denied"}, {"rename " TAVO2UPD_FILE ".", "denied"}},
-        {{"copy " TAVO2_FILE, "denied"}, {"rename " TAVO2UPD_FILE ".", "denied"}},
+        {{"lock ", "kill-after"}},
+        {{"copy " TAVO2_FILE " " TAVO2BCK_FILE, "kill-after"}},
+        {{"replace " TAVO2UPD_FILE, "kill-before"}},
+        {{"replace " TAVO2UPD_FILE, "denied"}},
+        {{"copy " TAVO2_FILE, "denied"}, {"unlock ", "kill-before"}},
     };
     for (const std::vector<Step>& steps : cases) {
         std::string plan;
         for (const Step& step : steps) {
-            Journal journal = runCase(kUpdatePending, plan);
-            long k = 0;
-            for (const std::string& line : journal.lines) {
-                long index = std::stol(line);
-                std::string text = line.substr(line.find(' ') + 1);
-                if (index > (plan.empty() ? 0 : std::stol(plan.substr(plan.rfind(',') + 1))) &&
-                    text.rfind(step.operation, 0) == 0) {
-                    k = index;
-                    break;
-                }
-            }
+            long k = operationIndex(kUpdatePending, plan, step.operation);
             ASSERT_NE(0, k) << "no operation " << step.operation << " after plan " << plan;
             plan += (plan.empty() ? "" : ",") + std::to_string(k) + ":" + step.action;
         }
         runCase(kUpdatePending, plan);
     }
 }
+
+// Every exit of the probe puts a lost service client back, the exit for an unexpected error too:
+// the process itself loads the old version.
+TEST_F(UpdateFaultRuns, EveryExitOfTheProbeRestoresALostServiceClient) {
+    const StartingState lost = {"ServiceClientLostBackupLeft", "", "", kOld};
+    long k = operationIndex(lost, "", "create " TAVO2UPD_FILE);
+    ASSERT_NE(0, k);
+    for (const char* action : {"denied", "missing", "nomem", "other"}) {
+        lay(lost);
+        ProgramRun faulted = load(FAULT_STUB_PATH, std::to_string(k) + ":" + action, {"getCodiceTAVO", "build"});
+        fs::remove(kJournal);
+        EXPECT_EQ("old", servedBy(faulted.report)) << action << "\n" << faulted.report;
+        EXPECT_EQ("old", contentOf(kService)) << action;
+    }
+}
+
+// A host that loads while another installs the update finds a whole version at the name, old or
+// new, and (b) the probe of a host starting meanwhile is never taken for the update. The fault
+// stub holds the installing host before a chosen step while the others start.
+TEST_F(UpdateFaultRuns, HostsStartingDuringAnInstallEachLoadAVersion) {
+    // (c) Held right before the update takes the service client's name.
+    long beforeTheName = operationIndex(kUpdatePending, "", "", kService);
+    // (b) Held right after the update was seen to hold a library; meanwhile one host installs
+    // it and another's probe takes the update's name, held there as well.
+    long afterTheCheck = operationIndex(kUpdatePending, "", "info " TAVO2UPD_FILE) + 1;
+    const StartingState installed = {"Installed", kNew, "", kOld};
+    long probeMade = operationIndex(installed, "", "create " TAVO2UPD_FILE) + 1;
+    ASSERT_NE(0, beforeTheName);
+    ASSERT_NE(1, afterTheCheck);
+    ASSERT_NE(1, probeMade);
+
+    for (long holdAt : {beforeTheName, afterTheCheck}) {
+        std::string context = "held at " + std::to_string(holdAt);
+        lay(kUpdatePending);
+        HeldHost installer = startHost(FAULT_STUB_PATH, std::to_string(holdAt) + ":hold", "installer");
+        ASSERT_TRUE(installer.waitForHold()) << context;
+        HeldHost other = startHost(STUB_PATH, "", "other");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        HeldHost prober = startHost(FAULT_STUB_PATH, std::to_string(probeMade) + ":hold", "prober");
+        for (HeldHost* host : {&installer, &other, &prober}) {
+            ProgramRun run = host->finish();
+            EXPECT_EQ(0, run.exitStatus) << context << " " << host->name << "\n" << run.report;
+            std::string served = servedBy(run.report);
+            EXPECT_TRUE(served == "old" || served == "new") << context << " " << host->name << "\n" << run.report;
+        }
+        Folder after = folderNow();
+        EXPECT_EQ("new", after.service) << context << ": " << describe(after);
+        EXPECT_EQ("old", after.backup) << context << ": " << describe(after);
+        EXPECT_EQ("", after.update) << context << ": " << describe(after);
+        EXPECT_TRUE(after.strayFiles.empty()) << context << ": " << describe(after);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Hosts racing for the update ----------------------------------------------------------
+// Several hosts start at the same moment in a folder with an update pending (the product stub),
+// in one variant some of them killed at random moments; then one clean host loads. Every host
+// that lived must have loaded the old or the new version, exactly one installed it (when none was
+// killed), and after the clean load the new version is installed, the old one is the backup and
+// no other file is left. VANTREL_RACE_ROUNDS sets the rounds per variant (the campaign script
+// runs thousands); VANTREL_RACE_SEED repeats a campaign.
+
+struct RaceHost {
+    pid_t pid;
+    int report;  // read end of the host's report pipe
+};
+
+long raceSetting(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr && *text != '\0' ? std::atol(text) : fallback;
+}
+
+// A host that waits on the gate and starts once it opens, so all start together.
+RaceHost spawnRacingHost(const int gate[2]) {
+    int channel[2];
+    if (pipe(channel) != 0) throw std::runtime_error("pipe failed");
+    pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        close(channel[0]);
+        close(gate[1]);
+        char byte;
+        while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        if (dup2(channel[1], 3) < 0) _exit(126);
+        int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, 1);
+        execl(HOST_PATH, HOST_PATH, "getCodiceTAVO", "build", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(channel[1]);
+    return {child, channel[0]};
+}
+
+std::string drain(int descriptor) {
+    std::string text;
+    char buffer[512];
+    for (ssize_t got; (got = read(descriptor, buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(descriptor);
+    return text;
+}
+
+std::string raceServedBy(const std::string& report) {
+    if (report.find("getCodiceTAVO=999") == std::string::npos) return "none";
+    return report.find("build=variant") != std::string::npos ? "new" : "old";
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+struct RaceTally {
+    long rounds = 0, hostsKilled = 0, failedRounds = 0;
+    std::map<std::string, long> failures;  // what went wrong, by kind
+    std::string firstFailures;
+};
+
+// One round; adds what went wrong to the tally.
+void raceRound(std::mt19937& random, int hosts, bool kills, RaceTally& tally) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(".")) fs::remove_all(entry.path());
+    fs::create_symlink(STUB_PATH, kStub);
+    copyFile(kOld, kService);
+    copyFile(kNew, kUpdate);
+
+    int gate[2];
+    if (pipe(gate) != 0) throw std::runtime_error("pipe failed");
+    std::vector<RaceHost> started;
+    for (int i = 0; i < hosts; ++i) started.push_back(spawnRacingHost(gate));
+    close(gate[0]);
+    // The moments of the kills, from the opening of the gate; a host run takes some tens of ms.
+    std::vector<std::pair<long, pid_t>> killAt;
+    if (kills)
+        for (const RaceHost& host : started)
+            if (random() % 2 == 0) killAt.push_back({static_cast<long>(random() % 60000), host.pid});
+    std::sort(killAt.begin(), killAt.end());
+    auto opened = std::chrono::steady_clock::now();
+    close(gate[1]);
+    for (const auto& kill : killAt) {
+        std::this_thread::sleep_until(opened + std::chrono::microseconds(kill.first));
+        ::kill(kill.second, SIGKILL);
+    }
+
+    std::set<std::string> wrong;
+    std::string log;
+    for (const RaceHost& host : started) {
+        std::string report = drain(host.report);
+        int status = 0;
+        while (waitpid(host.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+            ++tally.hostsKilled;
+            continue;
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) wrong.insert("host failed");
+        if (raceServedBy(report) == "none") wrong.insert("host served by no version");
+    }
+    log = readDailyLogs("tavobridge_");
+    if (killAt.empty() && occurrences(log, "Rinomino ") != 1) wrong.insert("installed other than once");
+    if (log.find("backup Error") != std::string::npos) wrong.insert("backup failed");
+
+    ProgramRun clean = runProgram({HOST_PATH, "getCodiceTAVO", "build"});
+    std::string served = raceServedBy(clean.report);
+    if (served != "new") wrong.insert("clean host served by " + served);
+    Folder after = folderNow();
+    if (after.service != "new") wrong.insert("service=" + after.service);
+    if (after.backup != "old") wrong.insert("backup=" + after.backup);
+    if (after.update != "") wrong.insert("update=" + after.update);
+    for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
+        std::string name = entry.path().filename().string();
+        bool expected = name == kStub || name == kService || name == kBackup || name == "stdout.log" ||
+                        name == "stderr.log" || name.rfind("tavobridge_", 0) == 0 || name.rfind("tavodll_", 0) == 0;
+        if (!expected) wrong.insert("stray file");
+    }
+
+    ++tally.rounds;
+    if (wrong.empty()) return;
+    ++tally.failedRounds;
+    std::string round = "round " + std::to_string(tally.rounds) + ":";
+    for (const std::string& kind : wrong) {
+        ++tally.failures[kind];
+        round += " [" + kind + "]";
+    }
+    if (tally.failedRounds <= 5) tally.firstFailures += round + " " + describe(after) + "\n";
+}
+
+void runRace(bool kills) {
+    ScratchDirectory directory;
+    long rounds = raceSetting("VANTREL_RACE_ROUNDS", 100);
+    int hosts = static_cast<int>(raceSetting("VANTREL_RACE_HOSTS", 6));
+    unsigned seed = static_cast<unsigned>(raceSetting("VANTREL_RACE_SEED", static_cast<long>(std::random_device()())));
+    std::mt19937 random(seed);
+    RaceTally tally;
+    auto began = std::chrono::steady_clock::now();
+    for (long round = 0; round < rounds; ++round) {
+        raceRound(random, hosts, kills, tally);
+        // Long campaigns show how far they got.
+        if ((round + 1) % 500 == 0 && round + 1 < rounds)
+            std::printf("  ... %ld rounds, %ld failed\n", round + 1, tally.failedRounds), std::fflush(stdout);
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    std::printf("race%s: seed %u, %ld rounds of %d hosts in %.1f s, %ld hosts killed, %ld rounds failed\n",
+                kills ? " with kills" : "", seed, tally.rounds, hosts, seconds, tally.hostsKilled, tally.failedRounds);
+    for (const auto& failure : tally.failures) std::printf("  %s: %ld rounds\n", failure.first.c_str(), failure.second);
+    EXPECT_EQ(0, tally.failedRounds) << tally.firstFailures;
+}
+
+TEST(UpdateRace, HostsStartingTogether) { runRace(false); }
+
+TEST(UpdateRace, HostsStartingTogetherSomeKilledAtRandomMoments) { runRace(true); }
 
 }  // namespace
