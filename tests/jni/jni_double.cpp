@@ -697,11 +697,6 @@ void JNICALL ReleasePrimitiveArrayCritical(JNIEnv*, jarray ref, void* elements, 
         giveBack(array, array->ints, static_cast<jint*>(elements), mode, "ReleasePrimitiveArrayCritical");
 }
 
-jboolean JNICALL IsSameObject(JNIEnv*, jobject first, jobject second) {
-    enter("IsSameObject");
-    return first == second ? JNI_TRUE : JNI_FALSE;
-}
-
 void JNICALL GetByteArrayRegion(JNIEnv*, jbyteArray ref, jsize start, jsize length, jbyte* out) {
     enter("GetByteArrayRegion");
     Object* array = as(ref, Object::Bytes, "GetByteArrayRegion");
@@ -814,7 +809,6 @@ void fillTables() {
     table.SetIntArrayRegion = SetIntArrayRegion;
     table.GetPrimitiveArrayCritical = GetPrimitiveArrayCritical;
     table.ReleasePrimitiveArrayCritical = ReleasePrimitiveArrayCritical;
-    table.IsSameObject = IsSameObject;
     environment.functions = &table;
 
     fillTraps(reinterpret_cast<void**>(&invocation), std::make_index_sequence<sizeof invocation / sizeof(void*)>());
