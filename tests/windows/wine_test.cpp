@@ -1,4 +1,4 @@
-// The win64 builds run under Wine, each case in a scratch installation of its own: the service
+// The Windows builds run under Wine, each case in a scratch installation of its own: the service
 // chain tavotester -> tavo -> tavo2 -> fake Java runtime, the stub's update with real Win32 file
 // calls, the daily logs and the code generator from several threads, atrprobe under Wine's
 // smart-card service, and p11bridge with the scriptable Cryptoki module.
@@ -24,7 +24,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kWin64Dir = WIN64_DIR;
+// This source is built once per Windows target: win64 runs under the host's wine64 (WINE_VM
+// empty), win32 under 32-bit Wine in the VM that scripts/win32-vm.sh started (WINE_VM its path).
+const std::string kWindowsDir = WINDOWS_DIR;
+const std::string kWineVm = WINE_VM;
+const bool kWin32 = std::string(WINDOWS_TARGET) == "win32";
 const char kChainConfig[] = "fake.jar\r\njvm=1.8\r\njvmdllpath=fakejvm.dll\r\noption=-Xmx64m\r\n";
 // A code: the company, a random part starting with a letter, a time stamp; no I or O anywhere.
 const char kCodeSymbol[] = "[0-9A-HJ-NP-Z]";
@@ -78,16 +82,18 @@ protected:
         std::ifstream state(WINE_STATE);
         ASSERT_TRUE(std::getline(state, prefix_))
             << "no Wine prefix: the windows_wine_prefix_setup fixture did not run";
-        ASSERT_TRUE(fs::is_regular_file(WINE_LOADER)) << "wine64 loader not found: " << WINE_LOADER;
+        if (kWineVm.empty()) {
+            ASSERT_TRUE(fs::is_regular_file(WINE_LOADER)) << "wine64 loader not found: " << WINE_LOADER;
+        }
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
         dir_ = fs::path(SCRATCH_DIR) / (std::string(test->test_suite_name()) + "." + test->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
 
-    // Copies a file of the win64 build into the installation, under another name if given.
+    // Copies a file of the target's build into the installation, under another name if given.
     void install(const std::string& built, const std::string& as = "") {
-        fs::path from = fs::path(kWin64Dir) / built;
+        fs::path from = fs::path(kWindowsDir) / built;
         ASSERT_TRUE(fs::exists(from)) << "not built: " << from;
         fs::copy_file(from, dir_ / (as.empty() ? from.filename() : fs::path(as)), fs::copy_options::overwrite_existing);
     }
@@ -111,8 +117,13 @@ protected:
     }
 
     std::string wineCommand(const std::string& commandLine, const std::string& environment) {
-        return "cd " + shellQuoted(dir_.string()) + " && WINEPREFIX=" + shellQuoted(prefix_) + " WINEDEBUG=-all " +
-               environment + " " + shellQuoted(WINE_LOADER) + " " + commandLine;
+        std::string command = "WINEPREFIX=" + shellQuoted(prefix_) + " WINEDEBUG=-all " + environment + " " +
+                              shellQuoted(WINE_LOADER) + " " + commandLine;
+        std::string folder = shellQuoted(dir_.string());
+        if (!kWineVm.empty())
+            command = shellQuoted(kWineVm) + " exec " + shellQuoted(WINE_VM_STATE) + " " + folder + " " +
+                      shellQuoted(command);
+        return "cd " + folder + " && " + command;
     }
 
     // Runs a Windows program of the installation; its standard error goes to wine_stderr.txt.
@@ -303,7 +314,7 @@ protected:
         if (withService) install("service/tavo2.dll");
         if (withUpdate) install("tests/windows/tavo2_marked.dll", "tavo2upd.dll");
     }
-    fs::path built(const std::string& relative) { return fs::path(kWin64Dir) / relative; }
+    fs::path built(const std::string& relative) { return fs::path(kWindowsDir) / relative; }
     // Runs the tester while another process holds the file open (sharing: "" or "read").
     WineRun whileHeld(const std::string& file, const std::string& sharing) {
         install("tests/windows/hold_file.exe");
@@ -671,7 +682,9 @@ TEST_F(BridgeModule, InitialiseReadInformationListSlotsFinalise) {
             "final: ok\n"
             "onunload: 2 weak references, 0 left\n",
         run.output);
+    // The second C_GetFunctionList is the harness's own, for the address Java must be handed.
     EXPECT_EQ(
+        "C_GetFunctionList\n"
         "C_GetFunctionList\n"
         "C_Initialize args=null\n"
         "C_GetInfo\n"
@@ -707,6 +720,107 @@ TEST_F(BridgeModule, ModuleFailuresBecomeExceptions) {
     EXPECT_EQ("load: exception it/vantrel/pkcs11/PKCS11Exception(\"Internal error\")\n", run.output);
 }
 
+// Every native of the four peers through its export: slot, session, login, search, creation,
+// operations, keys, the card vendor's natives, objects and their attributes, the refusing
+// natives. Windows' CK_ULONG is 32 bits on both targets: the answers and the module's record
+// are the same on win32 and win64.
+TEST_F(BridgeModule, EveryNativeFamilyAnswersThroughItsExport) {
+    WineRun run = harness(
+        "mechanisms 1 2 3\nsession 44\nrsa.session 33\nrsa.private 9\nrsa.public 10\nrsa.certificate 11\n"
+        "find.handles 5 6\nattribute.3 4c6162656c\nattribute.0 0300000000000000\nattribute.1 01\n"
+        "attribute.17 30820102\nattribute.272 3230323631323039\nattribute.288 00c1c2c3\n",
+        "load init families final");
+    ASSERT_EQ(0, run.status) << run.output;
+    EXPECT_NE(run.output.find("load: function list\ninit: ok\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("final: ok\n"), std::string::npos) << run.output;
+    const std::string session = "it/vantrel/pkcs11/nat/NativePKCS11Session",
+                      object = "it/vantrel/pkcs11/nat/NativePKCS11Object";
+    const std::string rsaSession =
+        session + "(it/vantrel/pkcs11/nat/NativePKCS11Slot(it/vantrel/pkcs11/nat/NativePKCS11(), 0), 33)";
+    auto objectOf = [&](const char* handle) { return object + "(" + session + "(), " + handle + ")"; };
+    const std::string notSupported = "exception it/vantrel/pkcs11/PKCS11Exception(\"Not supported\")";
+    EXPECT_EQ(
+        "getBridgeVersion: \"1.16\"\n"
+        "getRSAcredential: " +
+            object + "[3]{" + object + "(" + rsaSession + ", 9), " + object + "(" + rsaSession + ", 10), " + object +
+            "(" + rsaSession +
+            ", 11)}\n"
+            "Slot.getInfo: it/vantrel/pkcs11/PKCS11SlotInfo(\"Scripted slot" +
+            std::string(51, ' ') + "\", \"Vantrel tests" + std::string(19, ' ') +
+            "\", 1, 256, 256)\n"
+            "getTokenInfo: it/vantrel/pkcs11/PKCS11TokenInfo(\"Scripted token" +
+            std::string(18, ' ') + "\", \"Vantrel tests" + std::string(19, ' ') +
+            "\", \"Script          \", \"0001            \", 1028, "
+            "0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 256, 256, \"                \")\n"
+            "getTokenSN: \"0001            \"\n"
+            "getMechanismList: int[3]\n"
+            "getMechanismInfo: it/vantrel/pkcs11/PKCS11MechanismInfo(512, 4096, 0)\n"
+            "openSession: " +
+            session +
+            "(it/vantrel/pkcs11/nat/NativePKCS11Slot(), 44)\n"
+            "Session.getInfo: it/vantrel/pkcs11/PKCS11SessionInfo(0, 4, 0)\n"
+            "login: ok\nloginAuthPath: ok\ninitPIN: ok\nsetPIN: ok\n"
+            "findObjectsInit: ok\nfindObject: " +
+            objectOf("5") +
+            "\nfindObjectsFinal: ok\n"
+            "createObject: " +
+            objectOf("20") +
+            "\n"
+            "installCertificate: ok\n"
+            "signInit: ok\nsign: 4\nencryptInit: ok\nencrypt: 4\ndecryptInit: ok\ndecrypt: 4\n"
+            "generateKeyPair: java/lang/Object[2]{" +
+            objectOf("30") + ", " + objectOf("31") +
+            "}\n"
+            "generateKeyPairOB: java/lang/Object[2]{" +
+            objectOf("30") + ", " + objectOf("31") +
+            "}\n"
+            "generateKey: " +
+            objectOf("10") +
+            "\n"
+            "wrapKey: 4\n"
+            "unwrapKey: " +
+            objectOf("11") +
+            "\n"
+            "getIdentrusObject: " +
+            objectOf("5") +
+            "\n"
+            "getCardStatus: 0\nsetCardStatus: ok\nlogintirvex: ok\nsetPINtirvex: ok\n"
+            "getBoolAttributeValue: 1\ngetIntAttributeValue: 3\ngetStringAttributeValue: \"Label\"\n"
+            "getByteArrayAttributeValue: byte[4]\ngetBigIntegerAttributeValue: java/math/BigInteger(byte[5])\n"
+            "getDateAttributeValue: java/util/Date()\ngetAttributeValue: java/lang/Integer(3)\n"
+            "size: 0\n"
+            "setAttributeValue: ok\nsetAttributeValues: ok\nsetBoolAttributeValue: ok\nsetIntAttributeValue: ok\n"
+            "destroy: ok\n"
+            "digestInit: " +
+            notSupported + "\nverify: " + notSupported + "\nwaitForSlotEvent: " + notSupported +
+            "\ncopy: " + notSupported + "\ninitToken: " + notSupported +
+            "\n"
+            "logout: ok\nclose: ok\ncloseAllSessions: ok\n",
+        read("answers.txt"));
+    // What the module was handed: 32-bit handles, flags, lengths and mechanism numbers, the
+    // packed templates with one CK_ULONG (4 bytes) per Integer value.
+    std::string record = read("record.txt");
+    for (const char* call :
+         {"C_OpenSessionAndGetRSACredential alias=616c696173 aliasLen=5 selector=0 pin=31323334 pinLen=4 "
+          "reserved1=null reserved2=null\n",
+          "C_GetMechanismList slot=1 list=set count=3\n", "C_GetMechanismInfo slot=1 type=1\n",
+          "C_OpenSession slot=1 flags=6 application=null notify=null\n",
+          "C_Login session=7 userType=1 pin=31323334 pinLen=4\n",
+          "C_SetPIN session=7 old=31323334 oldLen=4 new=35363738 newLen=4\n",
+          "C_FindObjectsInit session=7 template=[0x3=6c6162656c 0x11=5a5a5a 0x0=03000000 0x1=01 0x120=5a5a5a5a "
+          "0x110=",
+          "C_Sign session=7 data=5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a dataLen=20 out=set outLen=600\n",
+          "C_GenerateKeyPair session=7 mechanism=0x0 parameter=null parameterLen=0 public template=[0x121=00040000 "
+          "0x122=010001 0x1=01 0x3=4964656e74697479] count=4 private template=[0x1=01 0x108=01 0x109=01 "
+          "0x80006002=01] count=4\n",
+          "C_WrapKey session=7 mechanism=0x1 parameter=null parameterLen=0 wrappingKey=5 key=5 out=set outLen=600\n",
+          "C_FindObjectsInit session=7 template=[0x80000201=01800080] count=1\n",
+          "C_SetAttributeValue session=7 object=5 template=[0x80004400=01] count=1\n",
+          "C_SetAttributeValue session=7 object=5 template=[0x0=03000000] count=1\n",
+          "C_DestroyObject session=7 object=5\n", "C_CloseAllSessions slot=1\n"})
+        EXPECT_NE(record.find(call), std::string::npos) << call << "\n" << record;
+}
+
 TEST_F(BridgeModule, TraceGoesToStandardOutputOrTheWindowsTraceFile) {
     WineRun run = harness("", "load init final", "", "PKCS11_OXL_DEBUG=1");
     EXPECT_NE(run.output.find("JNI: start loadPKCS11Library (arg= " + modulePath() + ")\n"), std::string::npos)
@@ -714,14 +828,14 @@ TEST_F(BridgeModule, TraceGoesToStandardOutputOrTheWindowsTraceFile) {
     EXPECT_NE(run.output.find("JNI: PKCS11.libInitialize\n"), std::string::npos) << run.output;
 
     // "2" sends standard output, the trace with it, to c:\jpkcs110.log (in the prefix's drive C).
-    fs::path traceFile = fs::path(prefix_) / "drive_c" / "jpkcs110.log";
-    fs::remove(traceFile);
+    // Read and removed through Wine: the win32 prefix lives inside the VM.
+    wine("cmd /c del 'c:\\jpkcs110.log'");
     run = harness("", "load init final", "", "PKCS11_OXL_DEBUG=2");
     EXPECT_NE(run.output.find("redirecting stdout on c:\\jpkcs110.log"), std::string::npos) << run.output;
-    std::string trace = readText(traceFile);
+    std::string trace = wine("cmd /c type 'c:\\jpkcs110.log'").output;
     EXPECT_NE(trace.find("JNI: PKCS11.libInitialize\n"), std::string::npos) << trace;
     EXPECT_NE(trace.find("JNI: PKCS11.libFinalize\n"), std::string::npos) << trace;
-    fs::remove(traceFile);
+    wine("cmd /c del 'c:\\jpkcs110.log'");
 }
 
 }  // namespace
