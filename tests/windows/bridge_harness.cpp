@@ -2,7 +2,8 @@
 // exports with our JNI double, one step per argument, and each outcome is printed as a line.
 // Usage: bridge_harness <p11bridge.dll> <module path> step...
 // Steps: load, init, info, slots (token present), allslots, final, the library entry points
-// onload and onunload (which reports the weak references the bridge still holds), and
+// onload and onunload (which reports the weak references the bridge still holds), names (under
+// which names the loader finds loadPKCS11Library), and
 // families: every other native of the four peers once, each answer a line of "answers.txt"
 // (standard output has the natives' own messages).
 #include <windows.h>
@@ -314,6 +315,13 @@ int main(int argc, char** argv) {
             jnidouble::install(behaviour);
             families(bridge, self);
             continue;
+        } else if (step == "names") {
+            // Under which names the loader finds a native: plain, decorated (_name@12).
+            std::string plain = std::string(kNativePrefix) + "loadPKCS11Library";
+            bool plainFound = exportedFunction<LoadFn>(bridge, plain.c_str()) != nullptr;
+            bool decoratedFound = exportedFunction<LoadFn>(bridge, ("_" + plain + "@12").c_str()) != nullptr;
+            result = std::string("plain ") + (plainFound ? "found" : "absent") + ", decorated " +
+                     (decoratedFound ? "found" : "absent");
         } else if (step == "onload") {
             auto onLoad = jniExport<OnLoadFn>(bridge, "JNI_OnLoad");
             if (onLoad == nullptr) return 1;
