@@ -12,7 +12,8 @@
 #   win32-vm.sh run <folder> <command>         boot, run the shell command in the folder,
 #                                              hand back its output and exit status, power off
 #   win32-vm.sh start <state> <folder>...      boot a VM that serves commands, sharing the folders
-#   win32-vm.sh exec <state> <folder> <command>   run a command in the started VM
+#   win32-vm.sh exec <state> <folder> <command> [--local]   run a command in the started VM
+#                                              (--local: on a copy of the folder, copied back)
 #   win32-vm.sh stop <state>                   power the started VM off
 #   win32-vm.sh prefix                         the Wine prefix's path inside the VM
 # The exit status is the command's; 125 when the VM could not run it.
@@ -75,6 +76,8 @@ if [ "$(arg mode)" = build ]; then
   umount /i386
   finish 0
 fi
+INIT
+read -r -d '' guest_serve <<'INIT' || true
 mount_system
 spool=/spool
 mkdir -p $spool
@@ -87,13 +90,27 @@ while read -r folder; do
     echo "vantrel-vm: cannot share $folder"
   n=$((n + 1))
 done <$spool/folders
+# A job: its folder on the first line ("local:<folder>" to run on a copy), then the command.
+# Concurrent appends to one file through 9p lose writes; a local job runs in a copy of the
+# folder in the VM's memory, copied back when it ends.
 run_job() {
   id=$1
   folder=$(head -n 1 $spool/taken/$id)
   command=$(tail -n +2 $spool/taken/$id)
-  $chroot_env chroot /i386 /bin/sh -c 'cd "$0" || exit 125; eval "$1"' "$folder" "$command" \
+  where=$folder
+  case $folder in
+    local:*)
+      folder=${folder#local:}
+      where=/tmp/local.$id
+      mkdir -p "/i386$where" && cp -a "/i386$folder/." "/i386$where/" ;;
+  esac
+  $chroot_env chroot /i386 /bin/sh -c 'cd "$0" || exit 125; eval "$1"' "$where" "$command" \
     </dev/null >$spool/out/$id.out 2>$spool/out/$id.err
   echo $? >$spool/out/$id.tmp
+  if [ "$where" != "$folder" ]; then
+    cp -a "/i386$where/." "/i386$folder/"
+    rm -rf "/i386$where"
+  fi
   mv $spool/out/$id.tmp $spool/out/$id.status
 }
 echo "vantrel-vm: ready"
@@ -111,7 +128,7 @@ wait
 finish 0
 INIT
 
-kernel_recipe="kernel $kernel_suite linux-image-amd64 modules ${modules[*]} init ${guest_init}"
+kernel_recipe="kernel $kernel_suite linux-image-amd64 modules ${modules[*]} init ${guest_init} ${guest_serve}"
 image_recipe="debootstrap --arch=i386 --foreign --variant=minbase --include=$image_packages $suite $mirror
 prefix $prefix_in_image init ${guest_init}"
 
@@ -169,7 +186,7 @@ make_kernel() {
   : >"$work/initramfs/modules.order"
   for m in "${modules[@]}"; do add_module "$work" "$work/deb/lib/modules/$version" "$m"; done
   cp /bin/busybox "$work/initramfs/bin/busybox"
-  printf '%s\n' "$guest_init" >"$work/initramfs/init"
+  printf '%s\n%s\n' "$guest_init" "$guest_serve" >"$work/initramfs/init"
   chmod +x "$work/initramfs/init"
   (cd "$work/initramfs" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1 >"$work/initramfs.gz")
   mv "$work/vmlinuz" "$vm_dir/vmlinuz"
@@ -256,10 +273,10 @@ start_vm() {
 
 # Hands a job to the VM and waits for it; prints its output and returns its status.
 exec_job() {
-  local state=$1 folder=$2 command=$3 id pid
+  local state=$1 folder=$2 command=$3 where=${4:-} id pid
   folder=$(cd "$folder" && pwd -P)
   id=$$.$RANDOM.$SECONDS
-  printf '%s\n%s\n' "$folder" "$command" >"$state/spool/.$id"
+  printf '%s\n%s\n' "${where:+local:}$folder" "$command" >"$state/spool/.$id"
   mv "$state/spool/.$id" "$state/spool/jobs/$id"
   pid=$(cat "$state/qemu.pid")
   while [ ! -e "$state/spool/out/$id.status" ]; do
@@ -308,8 +325,9 @@ case "${1:-}" in
     shift 2
     start_vm "$state" "$@" ;;
   exec)
-    [ $# -eq 4 ] || { echo "usage: win32-vm.sh exec <state> <folder> <command>" >&2; exit 2; }
-    exec_job "$2" "$3" "$4" ;;
+    [ $# -eq 4 ] || [ "${5:-}" = --local ] ||
+      { echo "usage: win32-vm.sh exec <state> <folder> <command> [--local]" >&2; exit 2; }
+    exec_job "$2" "$3" "$4" "${5:-}" ;;
   stop) stop_vm "$2" ;;
   prefix) echo "$prefix_in_image" ;;
   *) sed -n '2,/^set -euo/p' "$0" | sed '$d' >&2; exit 2 ;;
