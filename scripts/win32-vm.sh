@@ -91,8 +91,9 @@ while read -r folder; do
   n=$((n + 1))
 done <$spool/folders
 # A job: its folder on the first line ("local:<folder>" to run on a copy), then the command.
-# Concurrent appends to one file through 9p lose writes; a local job runs in a copy of the
-# folder in the VM's memory, copied back when it ends.
+# Concurrent appends to one file through 9p lose writes, and every file operation through it
+# is slow; a local job runs in a copy of the folder in the VM's memory, which replaces the
+# folder's content when it ends (files it removed are removed).
 run_job() {
   id=$1
   folder=$(head -n 1 $spool/taken/$id)
@@ -108,6 +109,9 @@ run_job() {
     </dev/null >$spool/out/$id.out 2>$spool/out/$id.err
   echo $? >$spool/out/$id.tmp
   if [ "$where" != "$folder" ]; then
+    for file in "/i386$folder"/* "/i386$folder"/.[!.]*; do
+      [ -e "$file" ] && [ ! -e "/i386$where/${file##*/}" ] && rm -rf "$file"
+    done
     cp -a "/i386$where/." "/i386$folder/"
     rm -rf "/i386$where"
   fi

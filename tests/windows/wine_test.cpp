@@ -155,9 +155,10 @@ protected:
 
     std::string prefix_;
     fs::path dir_;
-    // Run in a copy of the installation inside the VM (win32): appends of several threads to
-    // one file through the VM's share of the host folder lose entries.
-    bool localCopy_ = false;
+    // Run in a copy of the installation inside the VM (win32), which then replaces it: file
+    // operations through the VM's share of the host folder are slow, and appends of several
+    // threads to one file through it lose entries. Off while the host takes part in a run.
+    bool localCopy_ = true;
 };
 
 // ---- tavotester -> tavo -> tavo2 -> fake Java runtime ------------------------------------------
@@ -323,12 +324,14 @@ protected:
     // Runs the tester while another process holds the file open (sharing: "" or "read").
     WineRun whileHeld(const std::string& file, const std::string& sharing) {
         install("tests/windows/hold_file.exe");
+        localCopy_ = false;
         std::string command = wineCommand("hold_file.exe " + file + " " + sharing, "") + " >/dev/null 2>&1 &";
         EXPECT_EQ(0, std::system(command.c_str()));
         EXPECT_TRUE(waitFor(file + ".held", true));
         WineRun run = wine("tavotester.exe");
         write(file + ".release", "");
         EXPECT_TRUE(waitFor(file + ".held", false));
+        localCopy_ = true;
         return run;
     }
     std::string forwardedBuild() {
@@ -541,7 +544,6 @@ class ServiceLog : public WineTest {
 protected:
     void SetUp() override {
         WineTest::SetUp();
-        localCopy_ = true;
         install("stub/tavo.dll");
         install("service/tavo2.dll");
         install("tests/windows/service_harness.exe");
