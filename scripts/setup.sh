@@ -11,6 +11,7 @@ packages=(
   libtpm2-pkcs11-1 libtpm2-pkcs11-tools tpm2-tools swtpm tpm2-abrmd
   libtss2-tcti-swtpm0 libtss2-tcti-tabrmd0 dbus-daemon dbus-session-bus-common
   wine64
+  qemu-system-x86 debootstrap busybox-static e2fsprogs xz-utils  # scripts/win32-vm.sh: 32-bit Wine in a VM
   dpkg-dev file  # dpkg-shlibdeps: the Depends of the .deb
   lintian zip  # the package checks; the Windows packages
   clang libclang-rt-14-dev libfuzzer-14-dev

@@ -1,16 +1,35 @@
 #!/usr/bin/env bash
 # The Wine prefix the win64 suites share: made once per CTest run in a private temp folder,
 # with its wineserver kept running until the cleanup stops it and removes the folder.
-# Usage: wine_prefix.sh setup|cleanup <state file> <wine64 loader> | wine_prefix.sh no-build-dir
+# The win32 suites share one VM instead (scripts/win32-vm.sh), started once per CTest run with
+# the folders they use; its image carries a ready prefix, so no wineboot per run.
+# Usage: wine_prefix.sh setup|cleanup <state file> <wine64 loader>
+#        wine_prefix.sh vm-setup <state file> <win32-vm.sh> <VM state> <shared folder>...
+#        wine_prefix.sh vm-cleanup <state file> <win32-vm.sh> <VM state>
+#        wine_prefix.sh no-build-dir [target]
 set -euo pipefail
 case "$1" in
   no-build-dir)
+    target=${2:-win64}
     if [ -n "${CI:-}" ]; then
-      echo "WIN64_BUILD_DIR not given: the Wine suites are required in CI"
+      echo "${target^^}_BUILD_DIR not given: the Wine suites are required in CI"
       exit 1
     fi
-    echo "WIN64_BUILD_DIR not given: Wine suites skipped"
+    echo "${target^^}_BUILD_DIR not given: Wine suites skipped"
     exit 77 ;;
+  vm-setup)
+    state=$2 vm=$3 vm_state=$4
+    shift 4
+    rm -f "$state"
+    mkdir -p "$@"
+    "$vm" start "$vm_state" "$@"
+    "$vm" prefix >"$state"
+    echo "win32 VM ready, prefix $(cat "$state")"
+    exit 0 ;;
+  vm-cleanup)
+    "$3" stop "$4"
+    rm -f "$2"
+    exit 0 ;;
 esac
 state=$2
 loader=$3
