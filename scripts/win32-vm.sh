@@ -20,6 +20,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 vm_dir=${WIN32_VM_DIR:-$root/build/win32-vm}
+# Images made on this machine, by recipe: a new clone or build folder takes its image from here
+# instead of spending minutes of emulation on the same bytes. Unset WIN32_VM_CACHE= to do without.
+image_cache=${WIN32_VM_CACHE-/var/cache/vantrel/win32-vm}
 prefix_in_image=/opt/wine32-prefix
 suite=bookworm
 mirror=http://deb.debian.org/debian
@@ -223,6 +226,20 @@ make_image() {
   recipe_hash "$image_recipe" >"$vm_dir/image.recipe"
 }
 
+# Keeps the image just made for other clones of this machine, the only one of its kind there
+# (written under a private name, then renamed, so a reader never takes a half-copied image).
+store_in_cache() {
+  [ -n "$image_cache" ] || return 0
+  mkdir -p "$image_cache" 2>/dev/null || return 0
+  local part=$image_cache/.wine32-$1.img.$$
+  if ln "$vm_dir/wine32.img" "$part" 2>/dev/null || cp --sparse=always "$vm_dir/wine32.img" "$part" 2>/dev/null; then
+    find "$image_cache" -maxdepth 1 -name 'wine32-*.img' ! -name "wine32-$1.img" -delete
+    mv -f "$part" "$image_cache/wine32-$1.img"
+  else
+    rm -f "$part"
+  fi
+}
+
 # Makes what is missing or out of date; one maker at a time.
 ensure_vm_files() {
   mkdir -p "$vm_dir"
@@ -234,11 +251,22 @@ ensure_vm_files() {
     echo "win32-vm: making the kernel and initramfs" >&2
     make_kernel
   fi
-  if [ ! -f "$vm_dir/wine32.img" ] || [ "$(cat "$vm_dir/image.recipe" 2>/dev/null)" != "$(recipe_hash "$image_recipe")" ]; then
-    echo "win32-vm: making the i386 Wine image (several minutes)" >&2
-    local started=$SECONDS
-    make_image
-    echo "win32-vm: image made in $((SECONDS - started)) s" >&2
+  local hash cached
+  hash=$(recipe_hash "$image_recipe")
+  cached=${image_cache:+$image_cache/wine32-$hash.img}
+  if [ ! -f "$vm_dir/wine32.img" ] || [ "$(cat "$vm_dir/image.recipe" 2>/dev/null)" != "$hash" ]; then
+    if [ -n "$cached" ] && [ -f "$cached" ]; then
+      echo "win32-vm: taking the i386 Wine image from $image_cache" >&2
+      rm -f "$vm_dir/wine32.img"
+      ln "$cached" "$vm_dir/wine32.img" 2>/dev/null || cp --sparse=always "$cached" "$vm_dir/wine32.img"
+      echo "$hash" >"$vm_dir/image.recipe"
+    else
+      echo "win32-vm: making the i386 Wine image (several minutes)" >&2
+      local started=$SECONDS
+      make_image
+      echo "win32-vm: image made in $((SECONDS - started)) s" >&2
+      store_in_cache "$hash"
+    fi
   fi
   flock -u 9
   exec 9>&-
