@@ -28,13 +28,24 @@ void handToNobody(const std::string& path) {
 }
 
 ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options) {
+    return finishProgram(startProgram(argv, options));
+}
+
+StartedProgram startProgram(const std::vector<std::string>& argv, const RunOptions& options) {
     int channel[2];
     if (pipe(channel) != 0) throw std::runtime_error("pipe failed");
     pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
         close(channel[0]);
+        if (options.gate[0] >= 0) {
+            close(options.gate[1]);
+            char byte;
+            while (read(options.gate[0], &byte, 1) < 0 && errno == EINTR) {
+            }
+        }
         if (dup2(channel[1], kReportFd) < 0) _exit(126);
+        if (options.quiet) dup2(open("/dev/null", O_WRONLY), 1);
         if (options.captureStdout && dup2(channel[1], 1) < 0) _exit(126);
         if (channel[1] != kReportFd) close(channel[1]);
         if (options.hostsJvm)
@@ -52,19 +63,23 @@ ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options) 
         _exit(127);
     }
     close(channel[1]);
+    return {child, channel[0]};
+}
+
+ProgramRun finishProgram(StartedProgram program) {
     std::string report;
     char buffer[4096];
     ssize_t got;
-    while ((got = read(channel[0], buffer, sizeof buffer)) != 0) {
+    while ((got = read(program.report, buffer, sizeof buffer)) != 0) {
         if (got < 0) {
             if (errno == EINTR) continue;
             break;
         }
         report.append(buffer, static_cast<size_t>(got));
     }
-    close(channel[0]);
+    close(program.report);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(program.pid, &status, 0) < 0 && errno == EINTR) {
     }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, report, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
 }

@@ -24,10 +24,24 @@ struct RunOptions {
     bool captureStdout = false;
     // "NAME=value" entries added to the program's environment.
     std::vector<std::string> environment = {};
+    // Standard output goes nowhere (many programs at once would bury the test's own output).
+    bool quiet = false;
+    // A pipe: the program starts only once every write end is closed, so that many programs can
+    // be made to start together.
+    int gate[2] = {-1, -1};
+};
+
+// A program started and not yet waited for: its process and the read end of its report.
+struct StartedProgram {
+    int pid;
+    int report;
 };
 
 // Runs the program with the current directory inherited.
 ProgramRun runProgram(const std::vector<std::string>& argv, RunOptions options = {});
+// runProgram in two steps: the start, and the report read to its end with the program's end.
+StartedProgram startProgram(const std::vector<std::string>& argv, const RunOptions& options);
+ProgramRun finishProgram(StartedProgram program);
 
 bool runningAsRoot();
 // Makes "nobody" the owner of the file (as root; otherwise the file stays the caller's).

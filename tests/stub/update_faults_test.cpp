@@ -191,7 +191,9 @@ protected:
             EXPECT_EQ(0, faulted.exitStatus) << context << "\n" << faulted.report << readFile("stderr.log");
             std::string served = servedBy(faulted.report);
             expectDescriptors(faulted, served == "old" || served == "new", context);
-            if (!updateGivenUp) EXPECT_NE("earlier", served) << context;
+            if (!updateGivenUp) {
+                EXPECT_NE("earlier", served) << context;
+            }
         }
 
         ProgramRun clean = load(STUB_PATH, "", {"descriptors", "getCodiceTAVO", "build"});
@@ -453,48 +455,9 @@ namespace {
 // no other file is left. VANTREL_RACE_ROUNDS sets the rounds per variant (the campaign script
 // runs thousands); VANTREL_RACE_SEED repeats a campaign.
 
-struct RaceHost {
-    pid_t pid;
-    int report;  // read end of the host's report pipe
-};
-
 long raceSetting(const char* name, long fallback) {
     const char* text = std::getenv(name);
     return text != nullptr && *text != '\0' ? std::atol(text) : fallback;
-}
-
-// A host that waits on the gate and starts once it opens, so all start together.
-RaceHost spawnRacingHost(const int gate[2]) {
-    int channel[2];
-    if (pipe(channel) != 0) throw std::runtime_error("pipe failed");
-    pid_t child = fork();
-    if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) {
-        close(channel[0]);
-        close(gate[1]);
-        char byte;
-        while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {
-        }
-        if (dup2(channel[1], 3) < 0) _exit(126);
-        int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, 1);
-        execl(HOST_PATH, HOST_PATH, "getCodiceTAVO", "build", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(channel[1]);
-    return {child, channel[0]};
-}
-
-std::string drain(int descriptor) {
-    std::string text;
-    char buffer[512];
-    for (ssize_t got; (got = read(descriptor, buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) break;
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    close(descriptor);
-    return text;
 }
 
 std::string raceServedBy(const std::string& report) {
@@ -523,13 +486,18 @@ void raceRound(std::mt19937& random, int hosts, bool kills, RaceTally& tally) {
 
     int gate[2];
     if (pipe(gate) != 0) throw std::runtime_error("pipe failed");
-    std::vector<RaceHost> started;
-    for (int i = 0; i < hosts; ++i) started.push_back(spawnRacingHost(gate));
+    // Every host waits on the gate, so all start together when it opens.
+    RunOptions racing;
+    racing.quiet = true;
+    racing.gate[0] = gate[0];
+    racing.gate[1] = gate[1];
+    std::vector<StartedProgram> started;
+    for (int i = 0; i < hosts; ++i) started.push_back(startProgram({HOST_PATH, "getCodiceTAVO", "build"}, racing));
     close(gate[0]);
     // The moments of the kills, from the opening of the gate; a host run takes some tens of ms.
     std::vector<std::pair<long, pid_t>> killAt;
     if (kills)
-        for (const RaceHost& host : started)
+        for (const StartedProgram& host : started)
             if (random() % 2 == 0) killAt.push_back({static_cast<long>(random() % 60000), host.pid});
     std::sort(killAt.begin(), killAt.end());
     auto opened = std::chrono::steady_clock::now();
@@ -541,17 +509,14 @@ void raceRound(std::mt19937& random, int hosts, bool kills, RaceTally& tally) {
 
     std::set<std::string> wrong;
     std::string log;
-    for (const RaceHost& host : started) {
-        std::string report = drain(host.report);
-        int status = 0;
-        while (waitpid(host.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+    for (const StartedProgram& host : started) {
+        ProgramRun run = finishProgram(host);
+        if (run.signal == SIGKILL) {
             ++tally.hostsKilled;
             continue;
         }
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) wrong.insert("host failed");
-        if (raceServedBy(report) == "none") wrong.insert("host served by no version");
+        if (run.exitStatus != 0) wrong.insert("host failed");
+        if (raceServedBy(run.report) == "none") wrong.insert("host served by no version");
     }
     log = readDailyLogs("tavobridge_");
     if (killAt.empty() && occurrences(log, "Rinomino ") != 1) wrong.insert("installed other than once");
