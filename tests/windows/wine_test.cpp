@@ -693,8 +693,8 @@ TEST_F(WineTest, AtrProbeAnswersWithAPcscCode) {
         WineRun run = wine(std::string("atr_harness.exe ") + verbose);
         ASSERT_EQ(0, run.status) << run.output;
         std::smatch match;
-        ASSERT_TRUE(std::regex_search(run.output, match,
-                                      std::regex("\ngetatrstr=0x([0-9A-F]{8}) length=(-?\\d+) guard=(\\w+)\n")))
+        ASSERT_TRUE(std::regex_search(
+            run.output, match, std::regex("\ngetatrstr=0x([0-9A-F]{8}) length=(-?\\d+) atr=\\w* guard=(\\w+)\n")))
             << run.output;
         std::string code = match[1];
         int length = std::stoi(match[2]);
@@ -715,6 +715,95 @@ TEST_F(WineTest, AtrProbeAnswersWithAPcscCode) {
             ++errorLines;  // csgetatr reports its failure whatever the verbose flag
         }
         EXPECT_EQ(errorLines, count(run.output, "]: Program terminated abnormally.\n")) << run.output;
+    }
+}
+
+// ---- atrprobe over a winscard.dll that answers from a script ------------------------------------
+
+// The calls as the library received them, so a wrong calling convention, argument order or
+// record layout of the build shows here; then the lengths and codes of the answers it cannot
+// trust. Context 5c and the "open" line come from the scripted library.
+TEST_F(WineTest, AtrProbeOverAScriptedWinscard) {
+    install("atr/atrprobe.dll");
+    install("tests/windows/atr_harness.exe");
+    install("tests/atr/winscard.dll");
+    const std::string atr19 = "3B8E800180318066B1840C016E01830090001C";
+    const std::string atr40 = "A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7B8B9BABBBCBDBEBFC0C1C2C3C4C5C6C7";
+    std::string elevenReaders, tenScanned = "SCardGetStatusChangeA timeout=ffffffff count=10";
+    for (int i = 1; i <= 10; ++i) {
+        const std::string name = (i < 10 ? "Reader 0" : "Reader ") + std::to_string(i);
+        elevenReaders += (i < 10 ? "empty " : "card " + atr19 + " ") + name + "\n";
+        tenScanned += " [" + name + " current=0 event=0 atr=0]";
+    }
+    elevenReaders += "card 3B021450 Reader 11\n";
+    const std::string released = "SCardReleaseContext context=5c";
+    const std::string nothingOpen = "open contexts=0 connections=0";
+    struct Case {
+        std::string name, script, answer;
+        std::vector<std::string> calls;  // every call when exact, else lines that must be among them
+        bool exact;
+    };
+    const std::vector<Case> cases = {
+        {"one-card",
+         "card " + atr19 + " Reader A\n",
+         "0x00000000 length=19 atr=" + atr19,
+         {"SCardEstablishContext scope=0", "SCardListReadersA groups=null buffer=null length=0",
+          "SCardListReadersA groups=null buffer=set length=10",
+          "SCardListCardsA atr=null interfaces=null count=0 buffer=null length=0",
+          "SCardListCardsA atr=null interfaces=null count=0 buffer=set length=1",
+          "SCardListReaderGroupsA buffer=null length=0", "SCardListReaderGroupsA buffer=set length=22",
+          "SCardListReadersA groups=null buffer=null length=0", "SCardListReadersA groups=null buffer=set length=10",
+          "SCardGetStatusChangeA timeout=ffffffff count=1 [Reader A current=0 event=0 atr=0]",
+          "SCardConnectA reader=Reader A share=2 protocols=3", "SCardStatusA name=200 atr=32",
+          "SCardDisconnect disposition=0", released, nothingOpen},
+         true},
+        // Ten reader records: the eleventh reader is listed but not scanned.
+        {"eleven-readers",
+         elevenReaders,
+         "0x00000000 length=19 atr=" + atr19,
+         {tenScanned, "SCardConnectA reader=Reader 10 share=2 protocols=3", released, nothingOpen},
+         false},
+        {"claimed-lengths",
+         "card " + atr19 + " Reader A\nclaim 9 4294967295\n",
+         "0x80100008 length=0 atr=",
+         {"SCardStatusA name=200 atr=32", released, nothingOpen},
+         false},
+        {"atr-of-40", "card " + atr40 + " Reader A\n", "0x80100008 length=0 atr=", {released, nothingOpen}, false},
+        {"absurd-list",
+         "card " + atr19 + " Reader A\nlying-listing 0 FFFFFFFF\n",
+         "0x0000000E length=0 atr=",
+         {"SCardEstablishContext scope=0", "SCardListReadersA groups=null buffer=null length=0", released, nothingOpen},
+         true},
+        {"growing-list",
+         "card " + atr19 + " Reader A\nlying-listing 6 4\n",
+         "0x80100008 length=0 atr=",
+         {released, nothingOpen},
+         false},
+        {"no-service", "establish 8010001D\n", "0x8010001D length=0 atr=", {"SCardEstablishContext scope=0"}, true},
+    };
+    std::string commandLine = "atr_harness.exe 1";
+    for (const Case& c : cases) {
+        write(c.name, c.script);
+        commandLine += " " + c.name;
+    }
+    WineRun run = wine(commandLine, "WINEDLLOVERRIDES=winscard=n");
+    ASSERT_EQ(0, run.status) << run.output;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t at = run.output.find("\ncase " + c.name);
+        ASSERT_NE(std::string::npos, at) << run.output;
+        const size_t answer = run.output.find("\ngetatrstr=", at) + 1;
+        EXPECT_EQ("getatrstr=" + c.answer + " guard=intact",
+                  run.output.substr(answer, run.output.find('\n', answer) - answer))
+            << run.output.substr(at);
+        const std::vector<std::string> calls = lines(read(c.name + ".calls"));
+        if (c.exact) {
+            EXPECT_EQ(c.calls, calls);
+            continue;
+        }
+        for (const std::string& call : c.calls)
+            EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), call)) << call;
+        for (const std::string& call : calls) EXPECT_EQ(std::string::npos, call.find("Reader 11 ")) << call;
     }
 }
 
