@@ -23,7 +23,12 @@ case "$1" in
     rm -f "$state"
     mkdir -p "$@"
     "$vm" start "$vm_state" "$@"
-    "$vm" prefix >"$state"
+    prefix=$("$vm" prefix)
+    # As on win64, one Wine server for the whole run: under emulation a server and its
+    # services take 10 s and more to start, a program of a running server about a second.
+    "$vm" exec "$vm_state" / "export WINEPREFIX=$prefix WINEDEBUG=-all; wineserver -p </dev/null >/dev/null 2>&1 &&
+      wine cmd /c exit"
+    echo "$prefix" >"$state"
     echo "win32 VM ready, prefix $(cat "$state")"
     exit 0 ;;
   vm-cleanup)
