@@ -1,4 +1,5 @@
-// Reading a file of the current directory and redirecting the standard streams to files.
+// Reading a file of the current directory, appending log entries and redirecting the standard
+// streams to files.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,15 @@ int openCurrentDirectoryFile(const char* fileName, FileHandle* file);
 int readFileChunk(FileHandle file, void* buffer, size_t size, size_t* bytesRead);
 
 void closeFile(FileHandle file);
+
+enum class AppendResult { Written, NotOpened, NotClosed };
+
+// Appends text to fileName (relative names from the current directory; created when missing),
+// opened for this one entry and closed again, in one write that writers in other threads and
+// processes can neither split nor overwrite: the C runtime's append mode seeks to the end and
+// then writes, on Windows as two steps, which loses entries of concurrent writers. "\n" is
+// written as the platform's line ending. NotClosed also stands for a write that failed.
+AppendResult appendEntry(const char* fileName, const char* text, size_t size);
 
 enum class StandardStream { Output, Error };
 

@@ -35,6 +35,23 @@ int openCurrentDirectoryFile(const char* fileName, FileHandle* file) {
     return 0;
 }
 
+AppendResult appendEntry(const char* fileName, const char* text, size_t size) {
+    int fd = open(fileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return AppendResult::NotOpened;
+    bool written = true;
+    while (size > 0) {
+        ssize_t done = write(fd, text, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            written = false;
+            break;
+        }
+        text += done;
+        size -= static_cast<size_t>(done);
+    }
+    return close(fd) == 0 && written ? AppendResult::Written : AppendResult::NotClosed;
+}
+
 int readFileChunk(FileHandle file, void* buffer, size_t size, size_t* bytesRead) {
     *bytesRead = 0;
     for (;;) {

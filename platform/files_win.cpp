@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace platform {
@@ -16,6 +17,36 @@ namespace {
 FILE* redirected[2] = {nullptr, nullptr};
 
 FILE*& redirectedOf(StandardStream stream) { return redirected[stream == StandardStream::Output ? 0 : 1]; }
+
+// Writers of one process take turns: Wine places an append-only handle's write at the end of
+// the file in two steps, as the C runtime does with its own handles.
+SRWLOCK appendLock = SRWLOCK_INIT;
+
+AppendResult appendEntryAlone(const char* fileName, const char* text, size_t size) {
+    // Append access alone: Windows puts every write at the end of the file as one step, also
+    // for writers in other processes.
+    HANDLE file = CreateFileA(fileName, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return AppendResult::NotOpened;
+    size_t newlines = 0;
+    for (size_t i = 0; i < size; ++i) newlines += text[i] == '\n';
+    // Without memory for the line endings the entry goes as it is, rather than not at all.
+    char* lines = size + newlines <= MAXDWORD ? static_cast<char*>(std::malloc(size + newlines)) : nullptr;
+    size_t length = size;
+    if (lines != nullptr) {
+        length = 0;
+        for (size_t i = 0; i < size; ++i) {
+            if (text[i] == '\n') lines[length++] = '\r';
+            lines[length++] = text[i];
+        }
+    }
+    DWORD written = 0;
+    const bool whole = length <= MAXDWORD &&
+                       WriteFile(file, lines ? lines : text, static_cast<DWORD>(length), &written, nullptr) &&
+                       written == length;
+    std::free(lines);
+    return CloseHandle(file) && whole ? AppendResult::Written : AppendResult::NotClosed;
+}
 
 }  // namespace
 
@@ -35,6 +66,13 @@ int openCurrentDirectoryFile(const char* fileName, FileHandle* file) {
     if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     *file = reinterpret_cast<FileHandle>(handle);
     return 0;
+}
+
+AppendResult appendEntry(const char* fileName, const char* text, size_t size) {
+    AcquireSRWLockExclusive(&appendLock);
+    const AppendResult result = appendEntryAlone(fileName, text, size);
+    ReleaseSRWLockExclusive(&appendLock);
+    return result;
 }
 
 int readFileChunk(FileHandle file, void* buffer, size_t size, size_t* bytesRead) {

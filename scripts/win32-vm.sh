@@ -26,10 +26,14 @@ image_cache=${WIN32_VM_CACHE-/var/cache/vantrel/win32-vm}
 prefix_in_image=/opt/wine32-prefix
 suite=bookworm
 mirror=http://deb.debian.org/debian
-# TCG only: /dev/kvm exists on these machines but its guests stop on emulation failures; with
-# protection keys or SMAP on, Wine's processes oops the guest kernel.
-qemu_base=(qemu-system-x86_64 -accel tcg,thread=multi -cpu max,pku=off,smap=off,smep=off -m "${WIN32_VM_MEMORY:-2048}"
-  -smp 2 -display none -no-reboot -nodefaults -serial stdio)
+# Acceleration: KVM where /dev/kvm runs this VM, else QEMU's software emulation (TCG). Nested
+# under another hypervisor, KVM may stop the guest on an instruction it cannot emulate ("KVM
+# internal error", seen on these machines at boot): a refused try is kept in kvm.refused, so a
+# machine pays for it once (a few seconds). WIN32_VM_ACCEL=tcg skips the try. Protection keys
+# and SMAP stay off either way: with them on, Wine's processes oops the guest kernel.
+qemu_base=(qemu-system-x86_64 -m "${WIN32_VM_MEMORY:-2048}" -smp 2 -display none -no-reboot -nodefaults -serial stdio)
+tcg_accel=(-accel tcg,thread=multi -cpu max,pku=off,smap=off,smep=off)
+kvm_accel=(-accel kvm -cpu host,-arch-capabilities,pku=off,smap=off,smep=off)
 # The kernel: bookworm-backports' (6.12). Bookworm's own (6.1) cuts a read of a non-blocking
 # 9p file at the message size, and Wine reads images through such descriptors: sections past
 # 256 KiB came out as zeros. Its modules the initramfs loads (with what they depend on):
@@ -141,6 +145,18 @@ prefix $prefix_in_image init ${guest_init}"
 
 recipe_hash() { printf '%s' "$1" | sha256sum | cut -c1-16; }
 
+kvm_to_try() {
+  [ "${WIN32_VM_ACCEL:-}" != tcg ] && [ -r /dev/kvm ] && [ -w /dev/kvm ] && [ ! -e "$vm_dir/kvm.refused" ]
+}
+
+# Whether a VM's console shows that KVM could not run it.
+kvm_failed_in() { grep -q 'KVM internal error\|emulation failure\|kvm_.*Assertion' "$1" 2>/dev/null; }
+
+refuse_kvm() {
+  echo "win32-vm: KVM does not run the VM here ($1); software emulation from now on" >&2
+  echo "$1" >"$vm_dir/kvm.refused"
+}
+
 # The packages this script uses, installed when missing (scripts/setup.sh lists them as well).
 ensure_host_packages() {
   local missing=() p
@@ -202,6 +218,23 @@ make_kernel() {
   recipe_hash "$kernel_recipe" >"$vm_dir/kernel.recipe"
 }
 
+# Boots the image in <work> in build mode with the given acceleration; true when the guest
+# finished it. A KVM that cannot run the guest is stopped at once.
+build_in_vm() {
+  local work=$1 pid
+  shift
+  "${qemu_base[@]}" "$@" -kernel "$vm_dir/vmlinuz" -initrd "$vm_dir/initramfs.gz" \
+    -append "console=ttyS0 quiet panic=-1 vantrel.mode=build vantrel.prefix=$prefix_in_image" \
+    -drive "file=$work/wine32.img,format=raw,if=virtio" </dev/null >"$work/console.log" 2>&1 &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    kvm_failed_in "$work/console.log" && kill "$pid" 2>/dev/null
+    sleep 1
+  done
+  wait "$pid" || true
+  grep -q 'vantrel-vm: status 0' "$work/console.log"
+}
+
 # The i386 root: first stage on the host, second stage and wineboot inside the VM.
 make_image() {
   local work=$vm_dir/image.work
@@ -214,10 +247,18 @@ make_image() {
   $sudo_cmd mke2fs -q -t ext4 -d "$work/root" "$work/wine32.img" 3G
   $sudo_cmd chown "$(id -u):$(id -g)" "$work/wine32.img"
   $sudo_cmd rm -rf "$work/root"
-  "${qemu_base[@]}" -kernel "$vm_dir/vmlinuz" -initrd "$vm_dir/initramfs.gz" \
-    -append "console=ttyS0 quiet panic=-1 vantrel.mode=build vantrel.prefix=$prefix_in_image" \
-    -drive "file=$work/wine32.img,format=raw,if=virtio" </dev/null >"$work/console.log" 2>&1 || true
-  if ! grep -q 'vantrel-vm: status 0' "$work/console.log"; then
+  local built=false
+  if kvm_to_try; then
+    cp --sparse=always "$work/wine32.img" "$work/first-stage.img"
+    if build_in_vm "$work" "${kvm_accel[@]}"; then
+      built=true
+    else
+      refuse_kvm "the image's second stage did not finish under KVM"
+      mv "$work/first-stage.img" "$work/wine32.img"
+    fi
+    rm -f "$work/first-stage.img"
+  fi
+  if ! $built && ! build_in_vm "$work" "${tcg_accel[@]}"; then
     tail -n 30 "$work/console.log" >&2
     return 1
   fi
@@ -272,10 +313,27 @@ ensure_vm_files() {
   exec 9>&-
 }
 
-# Boots a serving VM whose spool is <state>; returns when it takes jobs.
+# Boots a serving VM whose spool is <state>; returns when it takes jobs. Under KVM it must
+# also run a Wine program, or it is booted again under software emulation.
 start_vm() {
-  local state=$1 args=() n=0 folder
+  local state=$1
   shift
+  if kvm_to_try; then
+    if boot_vm "$state" kvm "$@" && timeout 120 "$0" exec "$state" / \
+      "WINEPREFIX=$prefix_in_image WINEDEBUG=-all wine cmd /c exit" >/dev/null 2>&1; then
+      return 0
+    fi
+    stop_vm "$state"
+    refuse_kvm "the VM did not come up or run Wine under KVM"
+  fi
+  boot_vm "$state" tcg "$@"
+}
+
+# boot_vm <state> kvm|tcg <folder>...
+boot_vm() {
+  local state=$1 kind=$2 accel=("${tcg_accel[@]}") args=() n=0 folder
+  [ "$kind" = kvm ] && accel=("${kvm_accel[@]}")
+  shift 2
   rm -rf "$state"
   mkdir -p "$state/spool/jobs" "$state/spool/taken" "$state/spool/out"
   : >"$state/spool/folders"
@@ -285,7 +343,7 @@ start_vm() {
     args+=(-virtfs "local,path=$folder,mount_tag=f$n,security_model=none,multidevs=remap")
     n=$((n + 1))
   done
-  "${qemu_base[@]}" -snapshot -kernel "$vm_dir/vmlinuz" -initrd "$vm_dir/initramfs.gz" \
+  "${qemu_base[@]}" "${accel[@]}" -snapshot -kernel "$vm_dir/vmlinuz" -initrd "$vm_dir/initramfs.gz" \
     -append "console=ttyS0 quiet panic=-1 vantrel.mode=serve" \
     -drive "file=$vm_dir/wine32.img,format=raw,if=virtio" \
     -virtfs "local,path=$state/spool,mount_tag=spool,security_model=none" "${args[@]}" \
@@ -295,10 +353,14 @@ start_vm() {
   for ((waited = 0; waited < 1200; ++waited)); do
     [ -e "$state/spool/ready" ] && return 0
     kill -0 "$(cat "$state/qemu.pid")" 2>/dev/null || break
+    kvm_failed_in "$state/console.log" && break
     sleep 0.1
   done
-  echo "win32-vm: the VM did not come up" >&2
-  tail -n 30 "$state/console.log" >&2
+  if [ "$kind" = tcg ]; then
+    echo "win32-vm: the VM did not come up" >&2
+    tail -n 30 "$state/console.log" >&2
+  fi
+  kill "$(cat "$state/qemu.pid")" 2>/dev/null || true
   stop_vm "$state"
   return 125
 }

@@ -2,7 +2,10 @@
 
 #include "files.h"
 
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "threadid.h"
 
@@ -12,6 +15,14 @@ const char* logLevelWord(const LogSettings& settings, int level) {
     if (level >= 1 && level <= 3) return settings.levelWords[level - 1];
     return settings.otherLevelWord;
 }
+
+namespace {
+
+void reportToOutput(const char* format, const char* fileName) {
+    std::fprintf(platform::standardStream(platform::StandardStream::Output), format, fileName);
+}
+
+}  // namespace
 
 void writeLogEntry(const LogSettings& settings, const platform::LocalTime& time, uint32_t threadId, int level,
                    const char* format, va_list args) {
@@ -27,18 +38,36 @@ void writeLogEntry(const LogSettings& settings, const platform::LocalTime& time,
     char fileName[32];
     std::snprintf(fileName, sizeof fileName, settings.fileNameFormat, time.year, time.month, time.day);
 
-    FILE* file = std::fopen(fileName, "a+");
-    if (file == nullptr) {
-        std::fprintf(platform::standardStream(platform::StandardStream::Output), "Il file '%s' non e' stato aperto\n",
-                     fileName);
-        return;
+    // The whole entry in one piece, so that it reaches the file in one write.
+    char entry[1024];
+    const int prefixLength = static_cast<int>(std::strlen(prefix));
+    std::memcpy(entry, prefix, prefixLength);
+    int messageLength = 0;
+    char* message = entry + prefixLength;
+    char* longEntry = nullptr;
+    if (format != nullptr) {
+        va_list again;
+        va_copy(again, args);
+        messageLength = std::vsnprintf(message, sizeof entry - prefixLength, format, args);
+        if (messageLength < 0) messageLength = 0;
+        if (messageLength >= static_cast<int>(sizeof entry) - prefixLength) {
+            longEntry = static_cast<char*>(std::malloc(prefixLength + static_cast<size_t>(messageLength) + 1));
+            if (longEntry != nullptr) {
+                std::memcpy(longEntry, prefix, prefixLength);
+                std::vsnprintf(longEntry + prefixLength, static_cast<size_t>(messageLength) + 1, format, again);
+            } else {
+                messageLength = static_cast<int>(sizeof entry) - prefixLength - 1;  // what fitted
+            }
+        }
+        va_end(again);
     }
-    // Prefix and message go through one stdio buffer, so they reach the file in one write.
-    std::fputs(prefix, file);
-    if (format != nullptr) std::vfprintf(file, format, args);
-    if (std::fclose(file) != 0)
-        std::fprintf(platform::standardStream(platform::StandardStream::Output), "Il file '%s' non e' stato chiuso\n",
-                     fileName);
+    const platform::AppendResult result = platform::appendEntry(fileName, longEntry ? longEntry : entry,
+                                                                static_cast<size_t>(prefixLength + messageLength));
+    std::free(longEntry);
+    if (result == platform::AppendResult::NotOpened)
+        reportToOutput("Il file '%s' non e' stato aperto\n", fileName);
+    else if (result == platform::AppendResult::NotClosed)
+        reportToOutput("Il file '%s' non e' stato chiuso\n", fileName);
 }
 
 void writeLogEntryAt(const LogSettings& settings, const platform::LocalTime& time, uint32_t threadId, int level,
