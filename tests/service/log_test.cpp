@@ -52,6 +52,19 @@ TEST_F(LogTest, MessageWithoutLineEndingJoinsTheNextEntry) {
               "0000000A [08/12/2026 09:41:07:042] DEBUG - next\n");
 }
 
+// An entry is formatted whole before its one write: messages at and past the edge of the
+// formatting room come out whole.
+TEST_F(LogTest, LongMessagesArriveWhole) {
+    const std::string prefix = "00000001 [08/12/2026 09:41:07:042] DEBUG - ";
+    std::string expected;
+    for (size_t length : {979, 980, 981, 982, 70000}) {
+        const std::string message = std::string(length - 1, 'x') + "\n";
+        writeLogEntryAt(tavo2LogSettings, kMorning, 1, LOG_DEBUG, "%s", message.c_str());
+        expected += prefix + message;
+    }
+    EXPECT_EQ(readFile("tavodll_2026-12-08.log"), expected);
+}
+
 TEST_F(LogTest, EntriesAroundMidnightGoToTwoDailyFiles) {
     writeLogEntryAt(tavo2LogSettings, {2026, 12, 31, 23, 59, 59, 999}, 1, LOG_DEBUG, "old year\n");
     writeLogEntryAt(tavo2LogSettings, {2027, 1, 1, 0, 0, 0, 0}, 1, LOG_DEBUG, "new year\n");
