@@ -98,9 +98,8 @@ while read -r folder; do
   n=$((n + 1))
 done <$spool/folders
 # A job: its folder on the first line ("local:<folder>" to run on a copy), then the command.
-# Concurrent appends to one file through 9p lose writes, and every file operation through it
-# is slow; a local job runs in a copy of the folder in the VM's memory, which replaces the
-# folder's content when it ends (files it removed are removed).
+# Every file operation through 9p is slow; a local job runs in a copy of the folder in the VM's
+# memory, which replaces the folder's content when it ends (files it removed are removed).
 run_job() {
   id=$1
   folder=$(head -n 1 $spool/taken/$id)
