@@ -217,17 +217,20 @@ make_kernel() {
   recipe_hash "$kernel_recipe" >"$vm_dir/kernel.recipe"
 }
 
-# Boots the image in <work> in build mode with the given acceleration; true when the guest
-# finished it. A KVM that cannot run the guest is stopped at once.
+# build_in_vm <work> <seconds> <acceleration>...: boots the image in <work> in build mode;
+# true when the guest finished it. A KVM that cannot run the guest is stopped at once, and
+# any guest that has not finished in the given time.
 build_in_vm() {
-  local work=$1 pid
-  shift
+  local work=$1 limit=$2 pid started=$SECONDS
+  shift 2
   "${qemu_base[@]}" "$@" -kernel "$vm_dir/vmlinuz" -initrd "$vm_dir/initramfs.gz" \
     -append "console=ttyS0 quiet panic=-1 vantrel.mode=build vantrel.prefix=$prefix_in_image" \
     -drive "file=$work/wine32.img,format=raw,if=virtio" </dev/null >"$work/console.log" 2>&1 &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
-    kvm_failed_in "$work/console.log" && kill "$pid" 2>/dev/null
+    if kvm_failed_in "$work/console.log" || ((SECONDS - started > limit)); then
+      kill "$pid" 2>/dev/null
+    fi
     sleep 1
   done
   wait "$pid" || true
@@ -249,7 +252,7 @@ make_image() {
   local built=false
   if kvm_to_try; then
     cp --sparse=always "$work/wine32.img" "$work/first-stage.img"
-    if build_in_vm "$work" "${kvm_accel[@]}"; then
+    if build_in_vm "$work" 1200 "${kvm_accel[@]}"; then
       built=true
     else
       refuse_kvm "the image's second stage did not finish under KVM"
@@ -257,7 +260,7 @@ make_image() {
     fi
     rm -f "$work/first-stage.img"
   fi
-  if ! $built && ! build_in_vm "$work" "${tcg_accel[@]}"; then
+  if ! $built && ! build_in_vm "$work" 7200 "${tcg_accel[@]}"; then
     tail -n 30 "$work/console.log" >&2
     return 1
   fi

@@ -35,6 +35,7 @@ std::vector<unsigned char> bytesOf(const char* hex) {
 void loadScript() {
     scripted::Script& script = scripted::reset();
     callsWritten = 0;
+    callsPath.clear();
     char path[MAX_PATH];
     const DWORD length = GetEnvironmentVariableA("PCSC_SCRIPT", path, sizeof path);
     if (length == 0 || length >= sizeof path) return;
